@@ -11,9 +11,9 @@ QString g_channelBaseUrl;
 const QStringList &executableFileNames()
 {
     static const QStringList names{
-        QStringLiteral("qvxclient_linux_x86"), QStringLiteral("qvxclient_linux_amd64"),
+        QStringLiteral("qvxclient_linux_x86"),    QStringLiteral("qvxclient_linux_amd64"),
         QStringLiteral("qvxclient_runscript.sh"), QStringLiteral("update"),
-        QStringLiteral("error_report"), QStringLiteral("package_inst"),
+        QStringLiteral("error_report"),           QStringLiteral("package_inst"),
         QStringLiteral("QtWebEngineProcess")};
     return names;
 }

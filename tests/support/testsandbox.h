@@ -15,9 +15,9 @@ void enter();
 void leave();
 
 QString root();
-QString home();       // $HOME
-QString tempDir();    // $TMPDIR, also QDir::tempPath()
-QString configDir();  // $QVX_CONFIG_DIR, ends with "/"
+QString home();      // $HOME
+QString tempDir();   // $TMPDIR, also QDir::tempPath()
+QString configDir(); // $QVX_CONFIG_DIR, ends with "/"
 
 // The real update executable under test (from the build), or empty.
 QString updateExecutable();
