@@ -19,6 +19,11 @@ const Command kCommands[] = {
      "write the QVDIFF10 diff from OLD to NEW into OUT (method 1 unless given)", runDiff},
     {"apply-diff", "OLD DIFF OUT [--header]",
      "apply the QVDIFF10 diff DIFF to OLD, as the updater does, writing OUT", runApplyDiff},
+    {"keygen", "PRIVATE_OUT PUBLIC_OUT",
+     "make a 1024-bit RSA release-signing key pair (DER PKCS #1)", runKeygen},
+    {"sign", "PRIVATE FILE", "write FILE.sig, the release signature of FILE", runSign},
+    {"verify", "PUBLIC FILE", "check FILE.sig exactly as the updater does (exit 0 pass, 1 not)",
+     runVerify},
 };
 
 void printHelp(std::FILE *stream)
