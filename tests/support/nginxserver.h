@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A real nginx from the system, serving a directory on loopback for one test
+// (or one test suite). It runs in the foreground as a child of the test
+// process, with a generated configuration in a temporary directory, on a free
+// port; stop() (or the destructor) ends it, so nothing is left running.
+//
+//   NginxServer server;
+//   ASSERT_TRUE(server.start(root)) << server.errorText();
+//   QUrl url = server.url(QStringLiteral("/file.bin"));
+class NginxServer
+{
+public:
+    NginxServer();
+    ~NginxServer();
+
+    // Serves rootDir as the document root. False (with errorText) when nginx
+    // is missing or did not come up.
+    bool start(const QString &rootDir);
+    void stop();
+    bool isRunning() const;
+
+    quint16 port() const { return m_Port; }
+    // "http://127.0.0.1:<port>" + path (path starts with "/").
+    QString url(const QString &path = QString()) const;
+    QString errorText() const { return m_ErrorText; }
+
+    // The nginx executable, or empty when none is installed.
+    static QString executable();
+
+private:
+    bool startOnce(const QString &rootDir, quint16 port);
+
+    QTemporaryDir m_Dir;
+    QProcess m_Process;
+    quint16 m_Port = 0;
+    QString m_ErrorText;
+
+    Q_DISABLE_COPY(NginxServer)
+};

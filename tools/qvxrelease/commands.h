@@ -1,0 +1,13 @@
+#pragma once
+
+#include "commandline.h"
+
+// The commands of the tool, one group per source file.
+
+// packcommands.cpp
+int runPack(const Command &command, const std::vector<std::string> &args);
+int runUnpack(const Command &command, const std::vector<std::string> &args);
+
+// diffcommands.cpp
+int runDiff(const Command &command, const std::vector<std::string> &args);
+int runApplyDiff(const Command &command, const std::vector<std::string> &args);
