@@ -11,3 +11,6 @@ int runUnpack(const Command &command, const std::vector<std::string> &args);
 // diffcommands.cpp
 int runDiff(const Command &command, const std::vector<std::string> &args);
 int runApplyDiff(const Command &command, const std::vector<std::string> &args);
+
+// buildcommands.cpp
+int runBuild(const Command &command, const std::vector<std::string> &args);

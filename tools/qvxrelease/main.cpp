@@ -19,6 +19,9 @@ const Command kCommands[] = {
      "write the QVDIFF10 diff from OLD to NEW into OUT (method 1 unless given)", runDiff},
     {"apply-diff", "OLD DIFF OUT [--header]",
      "apply the QVDIFF10 diff DIFF to OLD, as the updater does, writing OUT", runApplyDiff},
+    {"build", "TREE CHANNEL --key PRIVATE --product client|updater --version N [--input DESC]",
+     "write the release folder CHANNEL/N of the files in TREE, with its signed product ini",
+     runBuild},
 };
 
 void printHelp(std::FILE *stream)
