@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tasks/asyncfunc.h"
+#include "tasks/asynctaskspecification.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,7 +3,6 @@
 #include "manifest/publickeyblock.h"
 #include "manifest/rsaverifier.h"
 #include "manifest/signaturecheck.h"
-#include "signcommands.h"
 #include "testsandbox.h"
 
 #include <QCryptographicHash>
@@ -38,6 +37,12 @@ ProcessResult runProcess(const QString &program, const QStringList &args)
 ProcessResult openssl(const QStringList &args)
 {
     return runProcess(QStringLiteral("openssl"), args);
+}
+
+// The release tool's exit code.
+int qvxrelease(const QString &command, const QStringList &args)
+{
+    return runProcess(QStringLiteral(QVX_RELEASE_TOOL), QStringList{command} + args).exitCode;
 }
 
 // The updater hands the key to the import inside its 2048-byte block.
@@ -288,7 +293,7 @@ TEST_F(ReleaseSigningTest, KeygenWritesDerKeysOpensslReads)
 {
     const QString priv = path(QStringLiteral("tool_private.der"));
     const QString pub = path(QStringLiteral("tool_public.der"));
-    ASSERT_EQ(SignCommands::keygen({priv, pub}), 0);
+    ASSERT_EQ(qvxrelease(QStringLiteral("keygen"), {priv, pub}), 0);
     const ProcessResult pubText =
         openssl({QStringLiteral("rsa"), QStringLiteral("-RSAPublicKey_in"),
                  QStringLiteral("-inform"), QStringLiteral("DER"), QStringLiteral("-in"), pub,
@@ -307,9 +312,9 @@ TEST_F(ReleaseSigningTest, ToolSignatureVerifiesWithOpensslAndTool)
 {
     const QString priv = path(QStringLiteral("sign_private.der"));
     const QString pub = path(QStringLiteral("sign_public.der"));
-    ASSERT_EQ(SignCommands::keygen({priv, pub}), 0);
+    ASSERT_EQ(qvxrelease(QStringLiteral("keygen"), {priv, pub}), 0);
     const QString file = makeFile(QStringLiteral("product.ini"), 5000);
-    ASSERT_EQ(SignCommands::sign({priv, file}), 0);
+    ASSERT_EQ(qvxrelease(QStringLiteral("sign"), {priv, file}), 0);
     const QString sig = file + QStringLiteral(".sig");
     EXPECT_EQ(TestSandbox::readFile(sig).size(), 128);
 
@@ -346,13 +351,15 @@ TEST_F(ReleaseSigningTest, ToolSignatureVerifiesWithOpensslAndTool)
     EXPECT_EQ(accepted.exitCode, 0) << accepted.output.constData();
     EXPECT_TRUE(accepted.output.contains("Signature Verified Successfully"));
 
-    EXPECT_EQ(SignCommands::verify({pub, file}), 0);
+    EXPECT_EQ(qvxrelease(QStringLiteral("verify"), {pub, file}), 0);
     // Another key, or a changed file, fails.
-    EXPECT_EQ(SignCommands::verify({path(QStringLiteral("openssl_public.der")), file}), 1);
+    EXPECT_EQ(
+        qvxrelease(QStringLiteral("verify"), {path(QStringLiteral("openssl_public.der")), file}),
+        1);
     QByteArray data = TestSandbox::readFile(file);
     data[0] = char(data[0] ^ 1);
     ASSERT_TRUE(TestSandbox::writeFile(file, data));
-    EXPECT_EQ(SignCommands::verify({pub, file}), 1);
+    EXPECT_EQ(qvxrelease(QStringLiteral("verify"), {pub, file}), 1);
     ASSERT_EQ(openssl({QStringLiteral("dgst"), QStringLiteral("-sha1"), QStringLiteral("-binary"),
                        QStringLiteral("-out"), digest, file})
                   .exitCode,
@@ -366,7 +373,7 @@ TEST_F(ReleaseSigningTest, DemoKeyPairMatchesEmbeddedKey)
         TestSandbox::readFile(QStringLiteral(QVX_TEST_PUBLIC_KEY)))
         GTEST_SKIP() << "built with a release key other than the demo key";
     const QString file = makeFile(QStringLiteral("demo.ini"), 700);
-    ASSERT_EQ(SignCommands::sign({QStringLiteral(QVX_TEST_PRIVATE_KEY), file}), 0);
+    ASSERT_EQ(qvxrelease(QStringLiteral("sign"), {QStringLiteral(QVX_TEST_PRIVATE_KEY), file}), 0);
     EXPECT_TRUE(SignatureCheck::checkRsa(file, PublicKeyBlock::data, PublicKeyBlock::size, {}));
 }
 
@@ -377,26 +384,24 @@ TEST_F(ReleaseSigningTest, FailuresAndUsageErrors)
     const QString missing = path(QStringLiteral("missing"));
     struct Row
     {
-        int (*command)(const QStringList &);
+        const char *command;
         QStringList args;
         int exitCode;
     } rows[] = {
-        {SignCommands::keygen, {}, 2},
-        {SignCommands::keygen, {missing}, 2},
-        {SignCommands::sign, {pub}, 2},
-        {SignCommands::sign, {pub, file, file}, 2},
-        {SignCommands::verify, {}, 2},
-        {SignCommands::sign, {pub, file}, 1}, // a public key cannot sign
-        {SignCommands::sign, {missing, file}, 1},
-        {SignCommands::sign, {QStringLiteral(QVX_TEST_PRIVATE_KEY), missing}, 1},
-        {SignCommands::verify, {pub, file}, 1}, // no .sig
-        {SignCommands::verify, {missing, file}, 1},
-        {SignCommands::keygen,
-         {path(QStringLiteral("no/dir/a")), path(QStringLiteral("no/dir/b"))},
-         1},
+        {"keygen", {}, 2},
+        {"keygen", {missing}, 2},
+        {"sign", {pub}, 2},
+        {"sign", {pub, file, file}, 2},
+        {"verify", {}, 2},
+        {"sign", {pub, file}, 1}, // a public key cannot sign
+        {"sign", {missing, file}, 1},
+        {"sign", {QStringLiteral(QVX_TEST_PRIVATE_KEY), missing}, 1},
+        {"verify", {pub, file}, 1}, // no .sig
+        {"verify", {missing, file}, 1},
+        {"keygen", {path(QStringLiteral("no/dir/a")), path(QStringLiteral("no/dir/b"))}, 1},
     };
     for (const Row &row : rows)
-        EXPECT_EQ(row.command(row.args), row.exitCode)
+        EXPECT_EQ(qvxrelease(QLatin1String(row.command), row.args), row.exitCode)
             << row.args.join(QLatin1Char(' ')).toStdString();
     EXPECT_FALSE(QFile::exists(file + QStringLiteral(".sig")));
 }

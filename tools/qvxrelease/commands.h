@@ -14,3 +14,8 @@ int runApplyDiff(const Command &command, const std::vector<std::string> &args);
 
 // buildcommands.cpp
 int runBuild(const Command &command, const std::vector<std::string> &args);
+
+// signcommands.cpp
+int runKeygen(const Command &command, const std::vector<std::string> &args);
+int runSign(const Command &command, const std::vector<std::string> &args);
+int runVerify(const Command &command, const std::vector<std::string> &args);

@@ -1,5 +1,7 @@
 #include "signcommands.h"
 
+#include "commands.h"
+
 #include "manifest/rsaverifier.h"
 #include "manifest/signaturecheck.h"
 
@@ -178,3 +180,44 @@ int verify(const QStringList &args)
 }
 
 } // namespace SignCommands
+
+namespace {
+
+QStringList toQStringList(const std::vector<std::string> &args)
+{
+    QStringList list;
+    for (const std::string &arg : args)
+        list << QString::fromLocal8Bit(arg.c_str());
+    return list;
+}
+
+int runChecked(const Command &command, const std::vector<std::string> &args,
+               int (*run)(const QStringList &))
+{
+    if (args.size() != 2)
+        return usageError(command, "expected two arguments");
+    // The shared checks trace their steps for the updater's log file; the
+    // tool reports only failures, through its own messages.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type != QtDebugMsg && type != QtInfoMsg)
+            std::fprintf(stderr, "qvxrelease: %s\n", qUtf8Printable(text));
+    });
+    return run(toQStringList(args));
+}
+
+} // namespace
+
+int runKeygen(const Command &command, const std::vector<std::string> &args)
+{
+    return runChecked(command, args, SignCommands::keygen);
+}
+
+int runSign(const Command &command, const std::vector<std::string> &args)
+{
+    return runChecked(command, args, SignCommands::sign);
+}
+
+int runVerify(const Command &command, const std::vector<std::string> &args)
+{
+    return runChecked(command, args, SignCommands::verify);
+}
