@@ -383,3 +383,43 @@ TEST(DiffWriterTest, RejectsAnUnknownMethod)
 }
 
 } // namespace
+
+namespace {
+
+// Damaged diffs of every method must fail or succeed cleanly, never read or
+// write outside a buffer (the sanitizer build turns any such access into a
+// failure here).
+TEST(ApplyDiffTest, MutatedDiffsNeverLeaveTheirBuffers)
+{
+    const Versions v = makeVersions(20000, 5);
+    std::mt19937 random(11);
+    for (uint8_t method : {0, 1, 2}) {
+        DiffOptions options;
+        options.method = method;
+        options.withHeader = method == 1;
+        ByteSink written;
+        ASSERT_TRUE(writeDiff(v.old.data(), v.old.size(), v.fresh.data(), v.fresh.size(), &written,
+                              options));
+        const Bytes original = sinkBytes(written);
+        for (int round = 0; round < 400; ++round) {
+            Bytes damaged = original;
+            const int edits = 1 + int(random() % 4);
+            for (int e = 0; e < edits; ++e)
+                damaged[random() % damaged.size()] = static_cast<uint8_t>(random());
+            if (random() % 4 == 0)
+                damaged.resize(random() % damaged.size());
+            // A copy on the heap of exactly its size, so any overrun is caught.
+            std::vector<uint8_t> exact(damaged);
+            exact.shrink_to_fit();
+            LogCapture log;
+            const ByteSource old(v.old.data(), v.old.size());
+            ByteSource patch(exact.data(), exact.size());
+            ByteSink out;
+            if (applyDiff(old, &patch, &out, options.withHeader) && options.withHeader) {
+                EXPECT_EQ(sinkBytes(out), v.fresh) << "a header diff is checked";
+            }
+        }
+    }
+}
+
+} // namespace

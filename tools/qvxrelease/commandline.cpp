@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 bool Arguments::parse(const std::vector<std::string> &args, std::size_t positionalCount,
-                      std::initializer_list<OptionSpec> options, std::string *error)
+                      std::initializer_list<OptionDefinition> options, std::string *error)
 {
     m_Positional.clear();
     m_Options.clear();
@@ -17,12 +17,12 @@ bool Arguments::parse(const std::vector<std::string> &args, std::size_t position
             m_Positional.push_back(arg);
             continue;
         }
-        const OptionSpec *spec = nullptr;
-        for (const OptionSpec &option : options) {
+        const OptionDefinition *definition = nullptr;
+        for (const OptionDefinition &option : options) {
             if (arg == option.name)
-                spec = &option;
+                definition = &option;
         }
-        if (!spec) {
+        if (!definition) {
             *error = "unknown option '" + arg + "'";
             return false;
         }
@@ -31,7 +31,7 @@ bool Arguments::parse(const std::vector<std::string> &args, std::size_t position
             return false;
         }
         std::string value;
-        if (spec->takesValue) {
+        if (definition->takesValue) {
             if (i + 1 >= args.size()) {
                 *error = "option '" + arg + "' needs a value";
                 return false;

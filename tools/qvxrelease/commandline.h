@@ -31,7 +31,7 @@ struct Command
     CommandFunction run;
 };
 
-struct OptionSpec
+struct OptionDefinition
 {
     const char *name; // with its leading "--"
     bool takesValue;
@@ -44,7 +44,7 @@ public:
     // Fails with a message on an unknown option, a missing option value or a
     // positional count other than the one expected.
     bool parse(const std::vector<std::string> &args, std::size_t positionalCount,
-               std::initializer_list<OptionSpec> options, std::string *error);
+               std::initializer_list<OptionDefinition> options, std::string *error);
 
     const std::string &positional(std::size_t i) const { return m_Positional[i]; }
     bool has(const std::string &option) const { return m_Options.count(option) != 0; }
