@@ -11,8 +11,7 @@ constexpr uint32_t kEnsembleMagic = 7696195;
 constexpr uint32_t kEnsembleVersion = 20110216;
 } // namespace
 
-PatchStatus applyEnsemblePatchFiles(const char *oldPath, const char *patchPath,
-                                    const char *newPath)
+PatchStatus applyEnsemblePatchFiles(const char *oldPath, const char *patchPath, const char *newPath)
 {
     (void)oldPath;
     (void)newPath;

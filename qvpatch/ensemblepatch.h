@@ -6,19 +6,19 @@ namespace qvpatch {
 // the updater's log lines and are fixed.
 enum PatchStatus
 {
-    C_OK = 1,                     // the new file was written completely
-    C_APPLY_PATCH_FAILED = 2,     // a sub-diff, a corrected parameter or an encoding failed
-    C_READ_OPEN_ERROR = 3,        // the patch file cannot be opened or mapped
-    C_WRITE_OPEN_ERROR = 4,       // the old file cannot be mapped, or the new one was not written
-    C_BAD_ENSEMBLE_MAGIC = 5,     // the magic cannot be read or is wrong
-    C_BAD_ENSEMBLE_VERSION = 6,   // the version cannot be read or is wrong
-    C_BAD_ENSEMBLE_HEADER = 7,    // the rest of the header or the transformation list is corrupt
-    C_BAD_CHECKSUM = 8,           // the old or the new file's checksum does not match
-    C_ELEMENT_OUT_OF_RANGE = 12,  // an element range lies outside the old file
-    C_STREAM_ERROR = 20,          // memory, decompression or stream-set layout
-    C_STREAM_NOT_CONSUMED = 21,   // a stream was not consumed completely
+    C_OK = 1,                      // the new file was written completely
+    C_APPLY_PATCH_FAILED = 2,      // a sub-diff, a corrected parameter or an encoding failed
+    C_READ_OPEN_ERROR = 3,         // the patch file cannot be opened or mapped
+    C_WRITE_OPEN_ERROR = 4,        // the old file cannot be mapped, or the new one was not written
+    C_BAD_ENSEMBLE_MAGIC = 5,      // the magic cannot be read or is wrong
+    C_BAD_ENSEMBLE_VERSION = 6,    // the version cannot be read or is wrong
+    C_BAD_ENSEMBLE_HEADER = 7,     // the rest of the header or the transformation list is corrupt
+    C_BAD_CHECKSUM = 8,            // the old or the new file's checksum does not match
+    C_ELEMENT_OUT_OF_RANGE = 12,   // an element range lies outside the old file
+    C_STREAM_ERROR = 20,           // memory, decompression or stream-set layout
+    C_STREAM_NOT_CONSUMED = 21,    // a stream was not consumed completely
     C_DESERIALIZATION_FAILED = 23, // an encoded program could not be read
-    C_INPUT_NOT_RECOGNIZED = 24,  // an element is no executable a disassembler accepts
+    C_INPUT_NOT_RECOGNIZED = 24,   // an element is no executable a disassembler accepts
     C_DISASSEMBLY_FAILED = 25,
     C_ASSEMBLY_FAILED = 26,
     C_TRIM_FAILED = 28

@@ -12,8 +12,8 @@ class DirCreateTaskSpecification : public FastFileOpTaskSpecification
     Q_DISABLE_COPY(DirCreateTaskSpecification)
 
 public:
-    DirCreateTaskSpecification(const QString &path, RollbackDataList *rollbackList,
-                               QObject *parent, qreal weight);
+    DirCreateTaskSpecification(const QString &path, RollbackDataList *rollbackList, QObject *parent,
+                               qreal weight);
     ~DirCreateTaskSpecification() override;
 
 protected:

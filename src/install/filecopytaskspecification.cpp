@@ -4,9 +4,8 @@
 #include <QFile>
 
 FileCopyTaskSpecification::FileCopyTaskSpecification(RollbackDataList *rollbackList,
-                                                     const QString &srcFile,
-                                                     const QString &dstFile, QObject *parent,
-                                                     qreal weight)
+                                                     const QString &srcFile, const QString &dstFile,
+                                                     QObject *parent, qreal weight)
     : SlowFileOpSpecification(QStringLiteral("Could not copy '%1' to '%2'").arg(srcFile, dstFile),
                               rollbackList, srcFile, dstFile, parent, weight)
 {

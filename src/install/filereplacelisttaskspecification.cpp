@@ -9,9 +9,10 @@
 #include <QFileInfo>
 #include <QSet>
 
-FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(
-    QList<ReplaceEntry> *replaceList, QList<DeleteEntry> *deleteList, Configuration *config,
-    QObject *parent, qreal weight)
+FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(QList<ReplaceEntry> *replaceList,
+                                                                   QList<DeleteEntry> *deleteList,
+                                                                   Configuration *config,
+                                                                   QObject *parent, qreal weight)
     : ComposedTaskSpecification(2, parent, weight)
     , m_ReplaceList(replaceList)
     , m_DeleteList(deleteList)

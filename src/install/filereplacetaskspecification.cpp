@@ -17,8 +17,8 @@
 FileReplaceTaskSpecification::FileReplaceTaskSpecification(const ReplaceEntry &entry,
                                                            QList<DeleteEntry> *deleteList,
                                                            RollbackDataList *parentRollbackList,
-                                                           Configuration *config,
-                                                           QObject *parent, qreal weight)
+                                                           Configuration *config, QObject *parent,
+                                                           qreal weight)
     : ComposedTaskSpecification(1, parent, weight)
     , m_Entry(entry)
     , m_DeleteList(deleteList)
@@ -93,8 +93,8 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
             addSubTask(new FileUnpackTaskSpecification_lzma2(&m_RollbackList, srcFile, dstFile,
                                                              this, 0.8));
         } else {
-            addSubTask(new FileUnpackTaskSpecification_zip(&m_RollbackList, srcFile, dstFile, this,
-                                                           0.8));
+            addSubTask(
+                new FileUnpackTaskSpecification_zip(&m_RollbackList, srcFile, dstFile, this, 0.8));
         }
         addSubTask(new CheckSignatureTaskSpecification(dstFile, m_Entry.sha512, true, this, 0.2));
     }

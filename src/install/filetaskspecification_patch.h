@@ -12,8 +12,8 @@ class FileTaskSpecification_patch : public SlowFileOpSpecification
 
 public:
     FileTaskSpecification_patch(RollbackDataList *rollbackList, const QString &srcFile,
-                                const QString &patchFile, const QString &dstFile,
-                                QObject *parent, qreal weight);
+                                const QString &patchFile, const QString &dstFile, QObject *parent,
+                                qreal weight);
     ~FileTaskSpecification_patch() override;
 
 protected:
@@ -30,8 +30,7 @@ public:
     ~FileFuncPatch() override;
 
     bool run() override;
-    static bool patchFile(const QString &srcFile, const QString &patchFile,
-                          const QString &dstFile);
+    static bool patchFile(const QString &srcFile, const QString &patchFile, const QString &dstFile);
 };
 
 // The patch engine's entry point for the updater: true when the new file was

@@ -17,8 +17,8 @@ class PrePostInstallListTaskSpecification : public ComposedTaskSpecification
 public:
     // commands and config are not owned; the list is read when the task
     // starts and must outlive the task.
-    PrePostInstallListTaskSpecification(QList<InstallCommandEntry> *commands,
-                                        Configuration *config, QObject *parent, qreal weight);
+    PrePostInstallListTaskSpecification(QList<InstallCommandEntry> *commands, Configuration *config,
+                                        QObject *parent, qreal weight);
     ~PrePostInstallListTaskSpecification() override;
 
 public slots:

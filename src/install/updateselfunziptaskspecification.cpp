@@ -13,8 +13,9 @@
 #include <QFile>
 #include <QFileInfo>
 
-UpdateSelfUnzipTaskSpecification::UpdateSelfUnzipTaskSpecification(
-    QList<ReplaceEntry> *replaceList, Configuration *config, QObject *parent, qreal weight)
+UpdateSelfUnzipTaskSpecification::UpdateSelfUnzipTaskSpecification(QList<ReplaceEntry> *replaceList,
+                                                                   Configuration *config,
+                                                                   QObject *parent, qreal weight)
     : ComposedTaskSpecification(2, parent, weight)
     , m_ReplaceList(replaceList)
     , m_Config(config)
@@ -86,7 +87,8 @@ bool UpdateSelfUnzipTaskSpecification::startChecks()
     m_Checking = true;
     const qreal weight = 0.2 / m_Extracted.size();
     for (const auto &file : qAsConst(m_Extracted))
-        addSubTask(new CheckSignatureTaskSpecification(file.first, file.second, true, this, weight));
+        addSubTask(
+            new CheckSignatureTaskSpecification(file.first, file.second, true, this, weight));
     startSubTasks();
     return true;
 }
@@ -110,9 +112,8 @@ void UpdateSelfUnzipTaskSpecification::prepareHandOver()
         QFile::setPermissions(
             updater, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                          QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser |
-                         QFileDevice::ReadGroup | QFileDevice::WriteGroup |
-                         QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                         QFileDevice::WriteOther | QFileDevice::ExeOther);
+                         QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                         QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
     }
     if (!UpdateIniData::modifyTempIni(tempDir)) {
         qDebug() << "Failed to write temp update.ini";
@@ -129,7 +130,8 @@ void UpdateSelfUnzipTaskSpecification::prepareHandOver()
 
 void UpdateSelfUnzipTaskSpecification::copyTranslations()
 {
-    const QString sourceDir = QCoreApplication::applicationDirPath() + QStringLiteral("/translations");
+    const QString sourceDir =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/translations");
     const QString targetDir = m_Config->m_TempDir + QStringLiteral("/translations");
     const QStringList names =
         QDir(sourceDir).entryList({QStringLiteral("update_*.qm")}, QDir::Files, QDir::Unsorted);
