@@ -35,7 +35,8 @@ bool DirCreateTaskSpecification::createDir(const QString &path)
         emit message(QStringLiteral("Could not create dir %1").arg(m_Path));
         return false;
     }
-    if (!QFileInfo::exists(parentPath) && !createDir(parentPath))
+    // A parent that exists as a file is reported by name from the recursion.
+    if (!QFileInfo(parentPath).isDir() && !createDir(parentPath))
         return false;
     if (!QDir(parentPath).mkdir(info.fileName())) {
         emit message(QStringLiteral("unable to create dir %1").arg(path));
