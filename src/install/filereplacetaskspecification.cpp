@@ -73,7 +73,8 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     m_ReplacesFile = installed.exists() || installed.isSymLink();
     if (m_ReplacesFile) {
         m_OldPermissions = installed.permissions();
-        const QString backup = installDir + QLatin1Char('/') + m_Entry.dstName(backupPrefix());
+        const QString backup =
+            installDir + QLatin1Char('/') + m_Entry.dstName(ReplaceEntry::backupPrefix());
         // A backup left by an update that was killed half way is ours; it must
         // not block this one.
         if (QFileInfo(backup).isFile() && QFile::remove(backup))

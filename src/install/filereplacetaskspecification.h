@@ -42,7 +42,6 @@ public:
 
     // The name an installed file is kept under while its replacement is
     // installed.
-    static QString backupPrefix() { return QStringLiteral("_old_"); }
 
 public slots:
     void execute() override;

@@ -260,6 +260,16 @@ void MakeDownloadReplaceListFunc::planFile(const QString &section, const QString
     }
 
     if (!queue) {
+        if (m_UpdateMode != 0) {
+            // A backup beside a current file is left over from an update that
+            // was interrupted after this file was replaced: the journal that
+            // would have removed it died with that process.
+            const QString backup = replace.dstName(ReplaceEntry::backupPrefix());
+            if (QFileInfo::exists(m_InstallDir + QLatin1Char('/') + backup)) {
+                qDebug() << "Removing backup of an interrupted update:" << backup;
+                m_Plan->deletes.append(DeleteEntry{backup, false});
+            }
+        }
         if (m_UpdateMode == 0) {
             // T is to hold the complete new updater: unchanged files too.
             const QString destination = m_TempDir + QLatin1Char('/') + replace.dstName();

@@ -31,6 +31,10 @@ struct ReplaceEntry
     QString patchFile;  // the downloaded patch below T when the file is patched
 
     bool hasPatch() const { return !patchFile.isEmpty(); }
+    // Before a replacement writes over an installed file, the file is moved
+    // aside to this prefix + its name in its own directory, to be restored if
+    // the update is rolled back.
+    static QString backupPrefix() { return QStringLiteral("_old_"); }
     // The installed path (targetName, else fileName); a non-empty prefix goes
     // in front of its last path component.
     QString dstName(const QString &prefix = QString()) const;

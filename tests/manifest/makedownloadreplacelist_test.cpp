@@ -325,6 +325,31 @@ TEST_F(Planner, DeleteKinds)
                                     QStringLiteral("text")}));
 }
 
+TEST_F(Planner, BackupOfACurrentFileIsDeleted)
+{
+    // An interrupted update replaced bin/app and died before removing its
+    // backup; doc.txt was never touched and has no backup.
+    ASSERT_TRUE(writeFile(installPath(QStringLiteral("bin/app")), newContent));
+    ASSERT_TRUE(writeFile(installPath(QStringLiteral("bin/_old_app")), oldContent));
+    ASSERT_TRUE(writeFile(installPath(QStringLiteral("doc.txt")), newContent));
+    const QByteArray lines = "[client]\n" + packageLine() +
+                             "doc.txt=" + sha512(newContent).toLatin1() +
+                             "::" + QByteArray::number(newContent.size()) + "\n";
+    writeIni(lines);
+    ASSERT_TRUE(plan());
+    EXPECT_TRUE(m_Plan.replaces.isEmpty());
+    ASSERT_EQ(m_Plan.deletes.size(), 1);
+    EXPECT_EQ(m_Plan.deletes.at(0).path, QStringLiteral("bin/_old_app"));
+    EXPECT_FALSE(m_Plan.deletes.at(0).recursive);
+
+    // The updater's own session never deletes anything in the installation.
+    setMode(0);
+    m_Plan.clear();
+    writeIni(lines);
+    ASSERT_TRUE(plan());
+    EXPECT_TRUE(m_Plan.deletes.isEmpty());
+}
+
 TEST_F(Planner, InstallCommands)
 {
     writeIni("[postinstall]\n"
