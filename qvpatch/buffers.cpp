@@ -10,8 +10,20 @@ namespace qvpatch {
 
 namespace {
 
-// Below this, malloc's own reuse of memory wins over fresh mappings.
+// Below this, malloc's own reuse of memory wins over fresh mappings. Under
+// AddressSanitizer every block stays on its heap, where overruns are caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define QVPATCH_HEAP_ONLY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QVPATCH_HEAP_ONLY 1
+#endif
+#endif
+#ifdef QVPATCH_HEAP_ONLY
+constexpr std::size_t kMappedThreshold = SIZE_MAX;
+#else
 constexpr std::size_t kMappedThreshold = 1024 * 1024;
+#endif
 
 // In front of every block, so that freeing needs only the pointer (liblzma's
 // allocator interface passes nothing else). Its size keeps the block aligned
