@@ -26,4 +26,10 @@ function(qvx_add_test)
         set_property(TEST ${T_NAME} APPEND PROPERTY ENVIRONMENT
                      "TSAN_OPTIONS=ignore_noninstrumented_modules=1")
     endif()
+    # The offscreen platform plugin leaks a little on its own; only that is
+    # suppressed (tests/support/lsan.supp), leaks of our code still fail.
+    if("address" IN_LIST QVX_SANITIZE)
+        set_property(TEST ${T_NAME} APPEND PROPERTY ENVIRONMENT
+                     "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan.supp")
+    endif()
 endfunction()

@@ -1,5 +1,7 @@
 #include "bytesink.h"
 
+#include "buffers_p.h"
+
 #include "quorlog/log.h"
 
 #include <cstdint>
@@ -17,12 +19,12 @@ constexpr std::size_t kLargestAllocation = PTRDIFF_MAX;
 
 ByteSink::~ByteSink()
 {
-    std::free(m_Data);
+    freeBuffer(m_Data);
 }
 
 void ByteSink::release()
 {
-    std::free(m_Data);
+    freeBuffer(m_Data);
     m_Data = nullptr;
     m_Length = 0;
     m_Capacity = 0;
@@ -31,7 +33,7 @@ void ByteSink::release()
 
 void ByteSink::fail()
 {
-    std::free(m_Data);
+    freeBuffer(m_Data);
     m_Data = nullptr;
     m_Length = 0;
     m_Capacity = 0;
@@ -44,7 +46,7 @@ bool ByteSink::reallocate(std::size_t capacity)
         fail();
         return false;
     }
-    void *grown = std::realloc(m_Data, capacity);
+    void *grown = reallocateBuffer(m_Data, capacity);
     if (!grown) {
         fail();
         return false;

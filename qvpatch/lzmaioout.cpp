@@ -1,5 +1,6 @@
 #include "lzmaioout.h"
 
+#include "buffers_p.h"
 #include "bytesink.h"
 #include "bytesource.h"
 #include "enginelog_p.h"
@@ -32,6 +33,22 @@ uint32_t decoderDictionary(uint8_t property, uint32_t unpackedSize)
         size = unpackedSize;
     return size < kSmallestDictionary ? kSmallestDictionary : size;
 }
+
+// The decoder's dictionary is as large as the block (a fresh buffer of
+// megabytes filled once), so it comes from the same allocator as the sinks.
+void *allocateForLzma(void *, std::size_t count, std::size_t size)
+{
+    if (size != 0 && count > SIZE_MAX / size)
+        return nullptr;
+    return allocateBuffer(count * size);
+}
+
+void freeForLzma(void *, void *block)
+{
+    freeBuffer(block);
+}
+
+const lzma_allocator kLzmaAllocator = {allocateForLzma, freeForLzma, nullptr};
 
 void logDecodeFailure(int code)
 {
@@ -72,8 +89,9 @@ bool readLzma2Block(ByteSource *source, ByteSink *output)
     std::size_t outPosition = 0;
     // One-shot raw decoding succeeds only when the end marker was read; output
     // that fills up before it, or input that ends before it, is an error.
-    const lzma_ret result = lzma_raw_buffer_decode(
-        filters, nullptr, in, &inPosition, source->remaining(), out, &outPosition, unpackedSize);
+    const lzma_ret result =
+        lzma_raw_buffer_decode(filters, &kLzmaAllocator, in, &inPosition, source->remaining(), out,
+                               &outPosition, unpackedSize);
     if (result != LZMA_OK || outPosition != unpackedSize) {
         logDecodeFailure(result == LZMA_OK ? 0 : static_cast<int>(result));
         return false;

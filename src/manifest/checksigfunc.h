@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+#include <string>
+
 // The one verification routine of the updater, run on a worker thread: the
 // SHA-512 of the file against an expected digest when one is given, otherwise
 // the RSA signature in the file's ".sig" companion against the release key
@@ -29,4 +32,8 @@ public:
 protected:
     QString m_FilePath;
     QString m_ExpectedSha512;
+
+private:
+    // Hands the shared checks' texts on through message.
+    std::function<void(const std::string &)> messageSink();
 };

@@ -11,6 +11,9 @@ namespace {
 constexpr int maxRetries = 4;    // after the first attempt: five attempts in all
 constexpr int maxIdlePolls = 15; // the 16th poll without data abandons the attempt
 constexpr qint64 chunkSize = 4096;
+// The chunks found buffered in one go are written to the file together: one
+// system call per 4 KiB chunk cost a quarter of a fast transfer's time.
+constexpr qint64 gatherSize = 64 * chunkSize;
 } // namespace
 
 DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager *manager,
@@ -120,36 +123,55 @@ void DownloadTaskSpecification::onReadyRead()
 
 bool DownloadTaskSpecification::readReplyData()
 {
+    // The reply is read in chunks of at most 4096 bytes; the file receives
+    // them whenever the gathering buffer is full and before returning, so a
+    // write error still ends the attempt within this call, and the counters
+    // and progress only ever count bytes that are on disk.
+    qint64 gathered = 0;
     while (m_Reply) {
         m_IdlePolls = 0;
         const qint64 available = m_Reply->bytesAvailable();
         if (available <= 0)
-            return true;
-        char buffer[chunkSize];
-        const qint64 n = m_Reply->read(buffer, qMin(chunkSize, available));
+            break;
+        if (gathered + chunkSize > gatherSize) {
+            if (!writeGathered(gathered))
+                return false;
+            gathered = 0;
+        }
+        if (m_Gathered.size() < gatherSize)
+            m_Gathered.resize(int(gatherSize));
+        const qint64 n = m_Reply->read(m_Gathered.data() + gathered, qMin(chunkSize, available));
         if (n == 0)
-            return true;
+            break;
         if (n < 0) {
             downloadError(m_Reply->errorString());
             return false;
         }
-        const qint64 written = m_File.write(buffer, n);
-        if (written < 0) {
-            downloadError(m_File.errorString());
-            return false;
-        }
-        if (written != n) {
-            downloadError(
-                QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote %3 bytes")
-                    .arg(m_File.fileName())
-                    .arg(n)
-                    .arg(written));
-            return false;
-        }
-        m_Received += n;
-        if (m_ExpectedSize > 0)
-            setProgress(qMin(1.0, qreal(m_Received) / qreal(m_ExpectedSize)));
+        gathered += n;
     }
+    return writeGathered(gathered);
+}
+
+bool DownloadTaskSpecification::writeGathered(qint64 n)
+{
+    if (n == 0)
+        return true;
+    const qint64 written = m_File.write(m_Gathered.constData(), n);
+    if (written < 0) {
+        downloadError(m_File.errorString());
+        return false;
+    }
+    if (written != n) {
+        downloadError(
+            QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote %3 bytes")
+                .arg(m_File.fileName())
+                .arg(n)
+                .arg(written));
+        return false;
+    }
+    m_Received += n;
+    if (m_ExpectedSize > 0)
+        setProgress(qMin(1.0, qreal(m_Received) / qreal(m_ExpectedSize)));
     return true;
 }
 
@@ -176,6 +198,7 @@ void DownloadTaskSpecification::onDownloadFinished()
     m_Reply->close();
     m_Reply->deleteLater();
     m_Reply = nullptr;
+    m_Gathered.clear();
     m_File.close();
     downloadFinished();
 }
@@ -214,6 +237,7 @@ void DownloadTaskSpecification::abortTransfer()
         m_File.close();
         m_File.remove();
     }
+    m_Gathered.clear();
     m_LastPolled = 0;
     m_ExpectedSize = m_InitialExpectedSize;
     m_Received = 0;

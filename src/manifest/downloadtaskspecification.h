@@ -2,6 +2,7 @@
 
 #include "tasks/taskspecification.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QUrl>
@@ -76,5 +77,11 @@ private slots:
     void onMetaDataChanged();
 
 private:
+    // Writes the first n bytes of m_Gathered; false after the error path ran.
+    bool writeGathered(qint64 n);
+
+    // Chunks read from the reply, waiting to be written together.
+    QByteArray m_Gathered;
+
     Q_DISABLE_COPY(DownloadTaskSpecification)
 };

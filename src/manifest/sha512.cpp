@@ -82,19 +82,31 @@ Sha512::Sha512()
     std::memcpy(m_State, initialState, sizeof m_State);
 }
 
-void Sha512::compress(const std::uint8_t *blocks, std::size_t count)
+namespace {
+
+// The compression function over whole blocks. It is compiled twice: once for
+// any x86-64 and once for processors with BMI2, whose three-operand rotate
+// (rorx) spares the register copies that the many rotations of every round
+// otherwise need; compressBlocks picks one at run time.
+__attribute__((always_inline)) inline void
+compressBlocksInline(std::uint64_t *state, const std::uint8_t *blocks, std::size_t count)
 {
     std::uint64_t w[16];
-    for (; count > 0; --count, blocks += blockSize) {
-        std::uint64_t a = m_State[0], b = m_State[1], c = m_State[2], d = m_State[3];
-        std::uint64_t e = m_State[4], f = m_State[5], g = m_State[6], h = m_State[7];
+    for (; count > 0; --count, blocks += Sha512::blockSize) {
+        std::uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+        std::uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
 
-        // One round; the eight working variables rotate by renaming, not by moves.
+        // One round; the eight working variables rotate by renaming, not by
+        // moves. Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c)), and the a ^ b of one
+        // round is the b ^ c of the next, so it is carried over in bc.
+        std::uint64_t bc = b ^ c;
 #define QVX_SHA512_ROUND(a, b, c, d, e, f, g, h, i, word)                                          \
     do {                                                                                           \
         const std::uint64_t t1 = h + bigSigma1(e) + choose(e, f, g) + roundConstants[i] + (word);  \
+        const std::uint64_t ab = a ^ b;                                                            \
         d += t1;                                                                                   \
-        h = t1 + bigSigma0(a) + majority(a, b, c);                                                 \
+        h = t1 + bigSigma0(a) + (b ^ (ab & bc));                                                   \
+        bc = ab;                                                                                   \
     } while (0)
 #define QVX_SHA512_SCHEDULE(j)                                                                     \
     (w[(j)&15] += smallSigma1(w[((j)-2) & 15]) + w[((j)-7) & 15] + smallSigma0(w[((j)-15) & 15]))
@@ -124,15 +136,60 @@ void Sha512::compress(const std::uint8_t *blocks, std::size_t count)
 #undef QVX_SHA512_SCHEDULE
 #undef QVX_SHA512_ROUND
 
-        m_State[0] += a;
-        m_State[1] += b;
-        m_State[2] += c;
-        m_State[3] += d;
-        m_State[4] += e;
-        m_State[5] += f;
-        m_State[6] += g;
-        m_State[7] += h;
+        state[0] += a;
+        state[1] += b;
+        state[2] += c;
+        state[3] += d;
+        state[4] += e;
+        state[5] += f;
+        state[6] += g;
+        state[7] += h;
     }
+}
+
+// QVX_SHA512_PORTABLE_ONLY builds only the portable variant, so that its
+// test can check it on machines that would pick the BMI2 one.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(QVX_SHA512_PORTABLE_ONLY)
+#define QVX_SHA512_BMI2 1
+#endif
+
+void compressBlocksGeneric(std::uint64_t *state, const std::uint8_t *blocks, std::size_t count)
+{
+    compressBlocksInline(state, blocks, count);
+}
+
+#ifdef QVX_SHA512_BMI2
+__attribute__((target("bmi2"))) void
+compressBlocksBmi2(std::uint64_t *state, const std::uint8_t *blocks, std::size_t count)
+{
+    compressBlocksInline(state, blocks, count);
+}
+
+bool hasBmi2()
+{
+    // Decided once; a function-local static is initialised thread-safely.
+    static const bool supported = __builtin_cpu_supports("bmi2");
+    return supported;
+}
+#endif
+
+void compressBlocks(std::uint64_t *state, const std::uint8_t *blocks, std::size_t count)
+{
+#ifdef QVX_SHA512_BMI2
+    if (hasBmi2()) {
+        compressBlocksBmi2(state, blocks, count);
+        return;
+    }
+#endif
+    compressBlocksGeneric(state, blocks, count);
+}
+
+} // namespace
+
+void Sha512::compress(const std::uint8_t *blocks, std::size_t count)
+{
+    if (count > 0)
+        compressBlocks(m_State, blocks, count);
 }
 
 void Sha512::update(const void *data, std::size_t size)

@@ -7,7 +7,8 @@
 // SHA-512 (FIPS 180-4), incremental. Every installed and downloaded file of a
 // session is hashed with it, so it is written for throughput: whole blocks are
 // compressed straight from the caller's buffer, with the message schedule kept
-// in a 16-word window.
+// in a 16-word window, and on processors with BMI2 the rounds use its
+// non-destructive rotate.
 class Sha512
 {
 public:

@@ -6,6 +6,7 @@
 #include "testsandbox.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -43,6 +44,21 @@ ProcessResult openssl(const QStringList &args)
 int qvxrelease(const QString &command, const QStringList &args)
 {
     return runProcess(QStringLiteral(QVX_RELEASE_TOOL), QStringList{command} + args).exitCode;
+}
+
+// The shared checks take paths as the file system spells them and report in
+// UTF-8; these adapt them to the test's QStrings.
+std::string encoded(const QString &path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+SignatureCheck::MessageSink collectInto(QStringList *messages)
+{
+    return [messages](const std::string &text) {
+        if (messages)
+            messages->append(QFile::decodeName(QByteArray::fromStdString(text)));
+    };
 }
 
 // The updater hands the key to the import inside its 2048-byte block.
@@ -104,11 +120,8 @@ public:
     {
         const auto block =
             keyBlock(TestSandbox::readFile(path(QStringLiteral("openssl_public.der"))));
-        return SignatureCheck::checkRsa(file, block.data(), PublicKeyBlock::size,
-                                        [messages](const QString &text) {
-                                            if (messages)
-                                                messages->append(text);
-                                        });
+        return SignatureCheck::checkRsa(encoded(file), block.data(), PublicKeyBlock::size,
+                                        collectInto(messages));
     }
 
     static QTemporaryDir *s_Dir;
@@ -244,8 +257,8 @@ TEST_F(SignatureCheckTest, MalformedKeyFailsTheCheck)
     for (QByteArray key : {QByteArray(), der.left(70), QByteArray("not a key")}) {
         const auto block = keyBlock(key);
         bool pass = true;
-        EXPECT_NO_THROW(pass =
-                            SignatureCheck::checkRsa(file, block.data(), PublicKeyBlock::size, {}));
+        EXPECT_NO_THROW(
+            pass = SignatureCheck::checkRsa(encoded(file), block.data(), PublicKeyBlock::size, {}));
         EXPECT_FALSE(pass);
     }
 }
@@ -268,18 +281,21 @@ TEST_F(SignatureCheckTest, Sha512MatchesSha512sum)
         const ProcessResult sum = runProcess(QStringLiteral("sha512sum"), {file});
         ASSERT_EQ(sum.exitCode, 0);
         const QString expected = QString::fromLatin1(sum.output.left(128));
-        EXPECT_TRUE(SignatureCheck::checkSha512(file, expected, {})) << size;
-        EXPECT_TRUE(SignatureCheck::checkSha512(file, expected.toUpper(), {})) << size;
+        EXPECT_TRUE(SignatureCheck::checkSha512(encoded(file), expected.toStdString(), {})) << size;
+        EXPECT_TRUE(
+            SignatureCheck::checkSha512(encoded(file), expected.toUpper().toStdString(), {}))
+            << size;
         QString wrong = expected;
         wrong[5] = wrong[5] == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0');
-        EXPECT_FALSE(SignatureCheck::checkSha512(file, wrong, {})) << size;
-        EXPECT_FALSE(SignatureCheck::checkSha512(file, expected.left(127), {})) << size;
+        EXPECT_FALSE(SignatureCheck::checkSha512(encoded(file), wrong.toStdString(), {})) << size;
+        EXPECT_FALSE(
+            SignatureCheck::checkSha512(encoded(file), expected.left(127).toStdString(), {}))
+            << size;
     }
     QStringList messages;
     const QString missing = path(QStringLiteral("nothing.bin"));
-    EXPECT_FALSE(
-        SignatureCheck::checkSha512(missing, QString(128, QLatin1Char('0')),
-                                    [&messages](const QString &text) { messages.append(text); }));
+    EXPECT_FALSE(SignatureCheck::checkSha512(encoded(missing), std::string(128, '0'),
+                                             collectInto(&messages)));
     EXPECT_EQ(messages,
               QStringList{QStringLiteral("Could not open file %1 for reading").arg(missing)});
 }
@@ -374,7 +390,8 @@ TEST_F(ReleaseSigningTest, DemoKeyPairMatchesEmbeddedKey)
         GTEST_SKIP() << "built with a release key other than the demo key";
     const QString file = makeFile(QStringLiteral("demo.ini"), 700);
     ASSERT_EQ(qvxrelease(QStringLiteral("sign"), {QStringLiteral(QVX_TEST_PRIVATE_KEY), file}), 0);
-    EXPECT_TRUE(SignatureCheck::checkRsa(file, PublicKeyBlock::data, PublicKeyBlock::size, {}));
+    EXPECT_TRUE(
+        SignatureCheck::checkRsa(encoded(file), PublicKeyBlock::data, PublicKeyBlock::size, {}));
 }
 
 TEST_F(ReleaseSigningTest, FailuresAndUsageErrors)

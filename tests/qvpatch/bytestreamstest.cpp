@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -143,6 +144,33 @@ TEST(ByteSinkTest, GrowsAsSpecifiedAndKeepsContents)
     EXPECT_EQ(reserved.capacity(), 1000u) << "a reservation allocates exactly what it asks";
     ASSERT_TRUE(reserved.reserve(20));
     EXPECT_EQ(reserved.capacity(), 1000u);
+}
+
+// Large buffers come from their own mappings; contents must survive every
+// move between small and large blocks, growing through writes or reservations.
+TEST(ByteSinkTest, KeepsContentsAcrossLargeBlocks)
+{
+    Bytes pattern(3 * 1024 * 1024 + 11);
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+        pattern[i] = static_cast<uint8_t>(i * 7 + i / 4099);
+    ByteSink sink;
+    for (std::size_t done = 0; done < pattern.size(); done += 65537) {
+        const std::size_t n = std::min<std::size_t>(65537, pattern.size() - done);
+        ASSERT_TRUE(sink.writeBytes(pattern.data() + done, n));
+    }
+    EXPECT_EQ(sinkBytes(sink), pattern);
+
+    ByteSink reserved;
+    ASSERT_TRUE(reserved.writeBytes(pattern.data(), 1000));
+    ASSERT_TRUE(reserved.reserve(5 * 1024 * 1024));
+    EXPECT_EQ(reserved.capacity(), 5u * 1024 * 1024);
+    ASSERT_TRUE(reserved.writeBytes(pattern.data() + 1000, pattern.size() - 1000));
+    ASSERT_TRUE(reserved.reserve(9 * 1024 * 1024));
+    EXPECT_EQ(sinkBytes(reserved), pattern);
+    reserved.release();
+    EXPECT_EQ(reserved.data(), nullptr);
+    ASSERT_TRUE(reserved.writeBytes(pattern.data(), 10));
+    EXPECT_EQ(reserved.data()[9], pattern[9]);
 }
 
 TEST(ByteSinkTest, FailedStateIsPermanentAndFreesTheBuffer)

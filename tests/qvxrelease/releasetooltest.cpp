@@ -109,6 +109,19 @@ TEST_F(ReleaseToolTest, CommandLineErrorsAndHelp)
     EXPECT_FALSE(QFile::exists(path("out")));
 }
 
+// The tool starts as a plain program: Qt's loading would cost more than a
+// whole package decode.
+TEST_F(ReleaseToolTest, LinksNoQt)
+{
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), {qEnvironmentVariable("QVX_RELEASE_EXE")});
+    ASSERT_TRUE(ldd.waitForFinished(30000));
+    ASSERT_EQ(ldd.exitCode(), 0);
+    const QString libraries = QString::fromLocal8Bit(ldd.readAllStandardOutput());
+    EXPECT_TRUE(libraries.contains(QLatin1String("liblzma"))) << libraries.toStdString();
+    EXPECT_FALSE(libraries.contains(QLatin1String("libQt"))) << libraries.toStdString();
+}
+
 TEST_F(ReleaseToolTest, PackAndUnpackRoundTrip)
 {
     QByteArray older;

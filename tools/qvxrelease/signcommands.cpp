@@ -5,11 +5,13 @@
 #include "manifest/rsaverifier.h"
 #include "manifest/signaturecheck.h"
 
-#include <QFile>
-#include <QSaveFile>
-
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <vector>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace SignCommands {
 
@@ -20,9 +22,9 @@ constexpr long publicExponent = 65537;
 // The updater holds its key in a block of this size (see publickeyblock.h).
 constexpr unsigned long keyBlockSize = 2048;
 
-void printError(const QString &text)
+void printError(const std::string &text)
 {
-    std::fprintf(stderr, "qvxrelease: %s\n", qUtf8Printable(text));
+    std::fprintf(stderr, "qvxrelease: %s\n", text.c_str());
 }
 
 int usage(const char *form)
@@ -37,7 +39,7 @@ bool initCrypto()
         RsaVerifier::initCrypto();
         return true;
     } catch (const crypt_exception &e) {
-        printError(QString::fromUtf8(e.what()));
+        printError(e.what());
         return false;
     }
 }
@@ -53,44 +55,61 @@ struct KeyHolder
     }
 };
 
-// Written aside and renamed into place, so an interrupted run never leaves a
-// truncated key or signature where a whole one is expected.
-bool writeFileAtomically(const QString &path, const unsigned char *data, unsigned long length,
-                         QFileDevice::Permissions permissions = {})
+// Written aside with its final mode from the start and renamed into place, so
+// an interrupted run never leaves a truncated key or signature where a whole
+// one is expected, and a private key is never readable by others.
+bool writeFileAtomically(const std::string &path, const unsigned char *data, unsigned long length,
+                         mode_t mode)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        printError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    const std::string temporary = temporaryPathFor(path);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    bool ok = fd >= 0 && ::fchmod(fd, mode) == 0;
+    unsigned long done = 0;
+    while (ok && done < length) {
+        const ssize_t n = ::write(fd, data + done, length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<unsigned long>(n);
+    }
+    int error = ok ? 0 : errno;
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        printError("cannot write " + path + ": " + std::strerror(error));
+        if (fd >= 0)
+            std::remove(temporary.c_str());
         return false;
     }
-    if (permissions)
-        file.setPermissions(permissions);
-    if (file.write(reinterpret_cast<const char *>(data), qint64(length)) != qint64(length) ||
-        !file.commit()) {
-        printError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    std::string renameError;
+    if (!replaceFile(temporary, path, &renameError)) {
+        printError(renameError);
         return false;
     }
     return true;
 }
 
-bool exportKey(rsa_key *key, int type, const QString &path, QFileDevice::Permissions permissions)
+bool exportKey(rsa_key *key, int type, const std::string &path, mode_t mode)
 {
     std::vector<unsigned char> der(4096);
     unsigned long length = der.size();
     try {
         RsaVerifier::checkCrypt("rsa_export", rsa_export(der.data(), &length, type, key));
     } catch (const crypt_exception &e) {
-        printError(QString::fromUtf8(e.what()));
+        printError(e.what());
         return false;
     }
-    return writeFileAtomically(path, der.data(), length, permissions);
+    return writeFileAtomically(path, der.data(), length, mode);
 }
 
-const SignatureCheck::MessageSink printMessage = [](const QString &text) { printError(text); };
+const SignatureCheck::MessageSink printMessage = [](const std::string &text) { printError(text); };
 
 } // namespace
 
-int keygen(const QStringList &args)
+int keygen(const std::vector<std::string> &args)
 {
     if (args.size() != 2)
         return usage("keygen PRIVATE_OUT PUBLIC_OUT");
@@ -103,77 +122,77 @@ int keygen(const QStringList &args)
                                 rsa_make_key(&prng, RsaVerifier::prngIndex(), keyBits / 8,
                                              publicExponent, &holder.key));
     } catch (const crypt_exception &e) {
-        printError(QString::fromUtf8(e.what()));
+        printError(e.what());
         return 1;
     }
     holder.loaded = true;
-    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    const auto everyone = ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther;
-    if (!exportKey(&holder.key, PK_PRIVATE, args.at(0), ownerOnly) ||
-        !exportKey(&holder.key, PK_PUBLIC, args.at(1), everyone))
+    if (!exportKey(&holder.key, PK_PRIVATE, args.at(0), 0600) ||
+        !exportKey(&holder.key, PK_PUBLIC, args.at(1), 0644))
         return 1;
     return 0;
 }
 
-int sign(const QStringList &args)
+int sign(const std::vector<std::string> &args)
 {
     if (args.size() != 2)
         return usage("sign PRIVATE FILE");
-    const QString &keyPath = args.at(0);
-    const QString &filePath = args.at(1);
+    const std::string &keyPath = args.at(0);
+    const std::string &filePath = args.at(1);
     if (!initCrypto())
         return 1;
-    QByteArray keyBytes;
+    std::vector<unsigned char> keyBytes;
     if (!SignatureCheck::readWholeFile(keyPath, keyBytes, printMessage))
         return 1;
-    QByteArray digest;
-    if (!SignatureCheck::hashFile(filePath, QCryptographicHash::Sha1, digest, printMessage))
+    std::vector<unsigned char> digest;
+    if (!SignatureCheck::hashFile(filePath, SignatureCheck::Digest::Sha1, digest, printMessage))
         return 1;
     KeyHolder holder;
     unsigned char signature[keyBits / 8];
     unsigned long signatureLength = sizeof signature;
     try {
-        RsaVerifier::importKey(reinterpret_cast<const unsigned char *>(keyBytes.constData()),
+        const unsigned char none = 0;
+        RsaVerifier::importKey(keyBytes.empty() ? &none : keyBytes.data(),
                                static_cast<unsigned long>(keyBytes.size()), &holder.key);
         holder.loaded = true;
         if (holder.key.type != PK_PRIVATE) {
-            printError(QStringLiteral("%1 is not a private key").arg(keyPath));
+            printError(keyPath + " is not a private key");
             return 1;
         }
         prng_state prng{};
         RsaVerifier::checkCrypt(
             "rsa_sign_hash",
-            rsa_sign_hash_ex(reinterpret_cast<const unsigned char *>(digest.constData()),
-                             static_cast<unsigned long>(digest.size()), signature, &signatureLength,
-                             LTC_PKCS_1_PSS, &prng, RsaVerifier::prngIndex(),
+            rsa_sign_hash_ex(digest.data(), static_cast<unsigned long>(digest.size()), signature,
+                             &signatureLength, LTC_PKCS_1_PSS, &prng, RsaVerifier::prngIndex(),
                              RsaVerifier::sha1Index(), RsaVerifier::saltLength, &holder.key));
     } catch (const crypt_exception &e) {
-        printError(QStringLiteral("%1: %2").arg(keyPath, QString::fromUtf8(e.what())));
+        printError(keyPath + ": " + e.what());
         return 1;
     }
-    return writeFileAtomically(filePath + QStringLiteral(".sig"), signature, signatureLength) ? 0
-                                                                                              : 1;
+    // Same mode a new file gets from the user's umask, as for any other output.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return writeFileAtomically(filePath + ".sig", signature, signatureLength, 0666 & ~mask) ? 0 : 1;
 }
 
-int verify(const QStringList &args)
+int verify(const std::vector<std::string> &args)
 {
     if (args.size() != 2)
         return usage("verify PUBLIC FILE");
-    const QString &keyPath = args.at(0);
-    const QString &filePath = args.at(1);
+    const std::string &keyPath = args.at(0);
+    const std::string &filePath = args.at(1);
     if (!initCrypto())
         return 1;
-    QByteArray keyBytes;
+    std::vector<unsigned char> keyBytes;
     if (!SignatureCheck::readWholeFile(keyPath, keyBytes, printMessage))
         return 1;
-    if (keyBytes.size() > int(keyBlockSize)) {
-        printError(QStringLiteral("%1 is larger than the updater's key block").arg(keyPath));
+    if (keyBytes.size() > keyBlockSize) {
+        printError(keyPath + " is larger than the updater's key block");
         return 1;
     }
     std::vector<unsigned char> block(keyBlockSize, 0);
     std::copy(keyBytes.cbegin(), keyBytes.cend(), block.begin());
     if (!SignatureCheck::checkRsa(filePath, block.data(), keyBlockSize, printMessage)) {
-        printError(QStringLiteral("signature check failed for %1").arg(filePath));
+        printError("signature check failed for " + filePath);
         return 1;
     }
     return 0;
@@ -183,26 +202,12 @@ int verify(const QStringList &args)
 
 namespace {
 
-QStringList toQStringList(const std::vector<std::string> &args)
-{
-    QStringList list;
-    for (const std::string &arg : args)
-        list << QString::fromLocal8Bit(arg.c_str());
-    return list;
-}
-
 int runChecked(const Command &command, const std::vector<std::string> &args,
-               int (*run)(const QStringList &))
+               int (*run)(const std::vector<std::string> &))
 {
     if (args.size() != 2)
         return usageError(command, "expected two arguments");
-    // The shared checks trace their steps for the updater's log file; the
-    // tool reports only failures, through its own messages.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (type != QtDebugMsg && type != QtInfoMsg)
-            std::fprintf(stderr, "qvxrelease: %s\n", qUtf8Printable(text));
-    });
-    return run(toQStringList(args));
+    return run(args);
 }
 
 } // namespace
