@@ -14,11 +14,13 @@
 namespace {
 
 // A banner server on loopback port 2009 that answers each request with the
-// datagram it was given, or stays silent.
+// datagram it was given, or stays silent. It listens on 127.0.0.2, not on the
+// 127.0.0.1 that a real updater started by another test asks.
 class FakeBannerServer : public QObject
 {
 public:
-    explicit FakeBannerServer(const QHostAddress &address = QHostAddress::LocalHost)
+    explicit FakeBannerServer(
+        const QHostAddress &address = QHostAddress(QStringLiteral("127.0.0.2")))
     {
         m_Bound = m_Socket.bind(address, Banner::serverPort);
         connect(&m_Socket, &QUdpSocket::readyRead, this, [this] {
@@ -73,7 +75,7 @@ TEST_P(BannerReplyTest, ReadsTheReply)
     ASSERT_TRUE(server.isBound());
     server.setReply(c.reply);
 
-    Banner banner(QStringLiteral("127.0.0.1"), nullptr);
+    Banner banner(QStringLiteral("127.0.0.2"), nullptr);
     QSignalSpy found(&banner, &Banner::bannerFound);
     banner.run();
     if (c.found) {
@@ -112,7 +114,7 @@ TEST(BannerTest, SilentServerGetsExactlyOneRepeat)
 {
     FakeBannerServer server;
     ASSERT_TRUE(server.isBound());
-    Banner banner(QStringLiteral("127.0.0.1"), nullptr);
+    Banner banner(QStringLiteral("127.0.0.2"), nullptr);
     QSignalSpy found(&banner, &Banner::bannerFound);
     banner.run();
     QTest::qWait(2 * Banner::replyTimeoutMs + 1500);
