@@ -1,9 +1,11 @@
+#include "session/updateengine.h"
 #include "shell/configuration.h"
 #include "shell/logfile.h"
 #include "shell/singleinstancechecker.h"
 
 #include <QApplication>
 #include <QDebug>
+#include <QDir>
 #include <QLabel>
 #include <QLocale>
 #include <QTimer>
@@ -34,6 +36,13 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QString appDir = QCoreApplication::applicationDirPath();
     qDebug() << "Quorvex updater started";
+
+    UpdateEngine::removeQt4Files(appDir);
+    for (const QString &sub : {QString(), QStringLiteral("/old"), QStringLiteral("/imageformats"),
+                               QStringLiteral("/accessible"), QStringLiteral("/sqldrivers")})
+        UpdateEngine::removeOldFiles(appDir + sub);
+    QDir(appDir).rmdir(QStringLiteral("old")); // only when empty
+    qDebug() << "Removing old files done";
 
     if (SingleInstanceChecker::sendToRunningInstance(QStringLiteral("#"))) {
         qDebug() << "Detected other instance running, aborting";

@@ -12,6 +12,9 @@ int runUnpack(const Command &command, const std::vector<std::string> &args);
 int runDiff(const Command &command, const std::vector<std::string> &args);
 int runApplyDiff(const Command &command, const std::vector<std::string> &args);
 
+// buildcommands.cpp
+int runBuild(const Command &command, const std::vector<std::string> &args);
+
 // signcommands.cpp
 int runKeygen(const Command &command, const std::vector<std::string> &args);
 int runSign(const Command &command, const std::vector<std::string> &args);

@@ -24,6 +24,9 @@ const Command kCommands[] = {
     {"sign", "PRIVATE FILE", "write FILE.sig, the release signature of FILE", runSign},
     {"verify", "PUBLIC FILE", "check FILE.sig exactly as the updater does (exit 0 pass, 1 not)",
      runVerify},
+    {"build", "TREE CHANNEL --key PRIVATE --product client|updater --version N [--input DESC]",
+     "write the release folder CHANNEL/N of the files in TREE, with its signed product ini",
+     runBuild},
 };
 
 void printHelp(std::FILE *stream)
