@@ -7,6 +7,7 @@
 #include "enginelog_p.h"
 #include "lzmaioout.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qvpatch {
@@ -91,7 +92,11 @@ bool applyDiff(const ByteSource &old, ByteSource *patch, ByteSink *output, bool 
     // output that already holds something keeps it and still receives all of
     // the new bytes.
     const std::size_t base = output->length();
-    if (!output->reserve(base + newSize))
+    // Every new byte comes from the diff or the extra block, so a new size
+    // beyond both cannot be reached; reserving only what can be keeps a lying
+    // size from allocating gigabytes before the blocks run out.
+    const uint64_t reachable = uint64_t(diff.remaining()) + extra.remaining();
+    if (!output->reserve(base + static_cast<std::size_t>(std::min<uint64_t>(newSize, reachable))))
         return false;
 
     const uint8_t *oldBytes = old.next();

@@ -84,7 +84,7 @@ bool readLzma2Block(ByteSource *source, ByteSink *output)
 }
 
 bool writeLzma2Block(const uint8_t *bytes, std::size_t n, ByteSink *output,
-                     const ProgressFunction &progress)
+                     const Lzma2EncoderSettings &settings)
 {
     if (n > 0xFFFFFFFFu) {
         logError("LZMA2 block input too large");
@@ -98,6 +98,8 @@ bool writeLzma2Block(const uint8_t *bytes, std::size_t n, ByteSink *output,
     // A dictionary larger than the input finds no further matches; fitting it
     // to the input compresses as well with far less memory (level 9 would set
     // up 64 MiB even for a few bytes) and tells the decoder it needs less.
+    if (settings.niceLength != 0)
+        options.nice_len = settings.niceLength;
     while (options.dict_size / 2 >= n && options.dict_size / 2 >= kSmallestDictionary)
         options.dict_size /= 2;
     lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
@@ -133,8 +135,8 @@ bool writeLzma2Block(const uint8_t *bytes, std::size_t n, ByteSink *output,
             stream.next_in = bytes + fed;
             stream.avail_in = step;
             fed += step;
-            if (progress)
-                progress(fed - step, n);
+            if (settings.progress)
+                settings.progress(fed - step, n);
         }
         result = lzma_code(&stream, fed == n ? LZMA_FINISH : LZMA_RUN);
     }
@@ -144,8 +146,8 @@ bool writeLzma2Block(const uint8_t *bytes, std::size_t n, ByteSink *output,
         logError("Error compressing data " + std::to_string(static_cast<int>(result)));
         return false;
     }
-    if (progress)
-        progress(n, n);
+    if (settings.progress)
+        settings.progress(n, n);
     output->commitReserved(produced);
     return true;
 }

@@ -21,8 +21,17 @@ bool readLzma2Block(ByteSource *source, ByteSink *output);
 // Reports how many of the total input bytes have been compressed so far.
 using ProgressFunction = std::function<void(uint64_t done, uint64_t total)>;
 
+struct Lzma2EncoderSettings
+{
+    // Longest match the encoder looks for; 0 keeps level 9's own (64). Data
+    // made of long runs (a diff block is mostly zero bytes) compresses
+    // markedly better with 273, at about twice the encoding time.
+    uint32_t niceLength = 0;
+    ProgressFunction progress;
+};
+
 // Appends one block holding the bytes, compressed at level 9.
 bool writeLzma2Block(const uint8_t *bytes, std::size_t n, ByteSink *output,
-                     const ProgressFunction &progress = {});
+                     const Lzma2EncoderSettings &settings = {});
 
 } // namespace qvpatch

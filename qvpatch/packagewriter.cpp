@@ -19,7 +19,9 @@ bool writePlainPackage(const uint8_t *content, std::size_t n, ByteSink *output,
         logError("unable to allocate sink space");
         return false;
     }
-    return writeLzma2Block(content, n, output, progress);
+    Lzma2EncoderSettings settings;
+    settings.progress = progress;
+    return writeLzma2Block(content, n, output, settings);
 }
 
 } // namespace qvpatch

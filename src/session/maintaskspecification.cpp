@@ -1,5 +1,9 @@
 #include "maintaskspecification.h"
 
+#include "install/filedeletelisttaskspecification.h"
+#include "install/filereplacelisttaskspecification.h"
+#include "install/prepostinstalllisttaskspecification.h"
+#include "install/updateselfunziptaskspecification.h"
 #include "manifest/downloadfilelisttaskspecification.h"
 #include "manifest/inidownloadtaskspecification.h"
 #include "manifest/makedownloadreplacelisttaskspecification.h"
@@ -36,6 +40,15 @@ void MainTaskSpecification::makeSubtasksAndStart()
     addSubTask(new MakeDownloadReplaceListTaskSpecification(m_Config, &m_Plan, this, 0.05));
     addSubTask(new DownloadFileListTaskSpecification(&m_Plan.downloads, m_NetworkManager, m_Config,
                                                      this, 0.4));
+    addSubTask(new PrePostInstallListTaskSpecification(&m_Plan.preInstalls, m_Config, this, 0.1));
+    if (m_Config->m_UpdateMode == 1) {
+        addSubTask(new FileReplaceListTaskSpecification(&m_Plan.replaces, &m_Plan.deletes, m_Config,
+                                                        this, 0.4));
+        addSubTask(new FileDeleteListTaskSpecification(&m_Plan.deletes, m_Config, this, 0.05));
+    } else {
+        addSubTask(new UpdateSelfUnzipTaskSpecification(&m_Plan.replaces, m_Config, this, 0.4));
+    }
+    addSubTask(new PrePostInstallListTaskSpecification(&m_Plan.postInstalls, m_Config, this, 0.1));
     m_TaskState = TASK_RUNNING;
     startSubTasks();
 }

@@ -8,7 +8,10 @@ class QNetworkAccessManager;
 
 // The root task of an update session. Owns the session's plan and runs the
 // steps strictly one after another: fetch and verify the product ini, plan,
-// download. The first step that fails or is cancelled ends the session.
+// download, run the pre-install commands, install (replace and delete files
+// in the installation, or build the new updater in the temporary directory
+// when the updater updates itself), run the post-install commands. The first
+// step that fails or is cancelled ends the session.
 //
 // All steps are created together before the first runs; the later ones get
 // pointers into m_Plan and read it only when they start, after the planner

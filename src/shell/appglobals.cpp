@@ -6,7 +6,8 @@ namespace AppGlobals {
 
 namespace {
 QString g_channelBaseUrl;
-}
+QObject *g_mainWindow = nullptr;
+} // namespace
 
 const QStringList &executableFileNames()
 {
@@ -61,6 +62,16 @@ QString channelBaseUrl()
 void setChannelBaseUrl(const QString &url)
 {
     g_channelBaseUrl = url;
+}
+
+QObject *mainWindow()
+{
+    return g_mainWindow;
+}
+
+void setMainWindow(QObject *window)
+{
+    g_mainWindow = window;
 }
 
 } // namespace AppGlobals

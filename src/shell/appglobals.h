@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QObject;
+
 // Process-wide constants of the updater and its one process-wide setting, the
 // channel base URL. Everything here is read on the main thread; worker threads
 // get copies of what they need.
@@ -28,5 +30,11 @@ QString websiteUrl();
 // configuration has looked for update.ini; always ends with "/" afterwards.
 QString channelBaseUrl();
 void setChannelBaseUrl(const QString &url);
+
+// The application's one main window, or null while there is none. Install
+// commands that ask for a computer restart reach its slot
+// onRebootWithConfirmation() through a queued connection. Not owned.
+QObject *mainWindow();
+void setMainWindow(QObject *window);
 
 } // namespace AppGlobals
