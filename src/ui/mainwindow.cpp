@@ -24,6 +24,13 @@
 #include <cmath>
 #include <limits>
 
+// The logo is compiled into the static application library, whose resource
+// registration the linker would drop without a reference.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 
 constexpr int startNextProgramDelayMs = 1000;
@@ -65,6 +72,7 @@ MainWindow::MainWindow(Configuration *config)
     connect(m_Engine, SIGNAL(bannerFound(QByteArray, QString)), this,
             SLOT(onBannerFound(QByteArray, QString)));
 
+    initResources();
     setupUi(this);
     connect(detailsButton, SIGNAL(clicked()), this, SLOT(onDetailsPressed()));
 
@@ -81,6 +89,9 @@ MainWindow::MainWindow(Configuration *config)
             SLOT(onOtherInstanceActivate(QString)));
     connect(m_Config, SIGNAL(fatalError(QString)), this, SLOT(onFatalConfigError(QString)));
     connect(m_Config, SIGNAL(ready()), this, SLOT(onStartUpdate()));
+    // A version that arrives from the version server after the window was
+    // shown belongs in the header as well.
+    connect(m_Config, &Configuration::ready, this, &MainWindow::updateHeader);
 
     m_Engine->getBanner();
 
@@ -187,6 +198,7 @@ void MainWindow::onFatalConfigError(const QString &errorMessage)
 
 void MainWindow::onOtherInstanceActivate(const QString &message)
 {
+    qDebug() << "otherInstanceActivate" << message;
     if (message != QLatin1String("#"))
         return;
     if (isMinimized())
