@@ -79,6 +79,11 @@ bool NginxServer::startOnPort(const QString &rootDir, quint16 port)
         m_ErrorText = QStringLiteral("cannot create a temporary directory for nginx");
         return false;
     }
+    // Another server answering there would pass for this one.
+    if (canConnect(port)) {
+        m_ErrorText = QStringLiteral("port %1 is already in use").arg(port);
+        return false;
+    }
     return startOnce(QFileInfo(rootDir).absoluteFilePath(), port);
 }
 
