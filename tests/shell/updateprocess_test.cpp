@@ -37,6 +37,12 @@ public:
         env.insert(QStringLiteral("TMPDIR"), m_TempDir);
         env.insert(QStringLiteral("HOME"), home);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (m_AnswerBoxes) {
+            // The window reports a rejected command line in a box before
+            // the program ends; the preloaded answerer closes it.
+            env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(QVX_BOXANSWERER_PRELOAD));
+            env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0"));
+        }
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(m_Exe, args);
@@ -45,11 +51,13 @@ public:
     }
 
     bool isValid() const { return QFile::exists(m_Exe); }
+    void answerBoxes() { m_AnswerBoxes = true; }
 
 private:
     QTemporaryDir m_Dir;
     QString m_TempDir;
     QString m_Exe;
+    bool m_AnswerBoxes = false;
 };
 
 class UpdateProcessTest : public ::testing::Test
@@ -111,6 +119,7 @@ TEST_F(UpdateProcessTest, RejectedCommandLineExitsWithOne)
 {
     Installation installation(m_Temp.path());
     ASSERT_TRUE(installation.isValid());
+    installation.answerBoxes();
     auto process = installation.start({QStringLiteral("client_linux_x86"), QStringLiteral("abc")});
     ASSERT_TRUE(process->waitForFinished(15000));
     EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
@@ -128,6 +137,7 @@ TEST_F(UpdateProcessTest, NothingIsLoggedWithoutTheMarker)
 {
     QFile::remove(m_Temp.path() + QStringLiteral("/qvx_update_log"));
     Installation installation(m_Temp.path());
+    installation.answerBoxes();
     auto process = installation.start({QStringLiteral("client_linux_x86"), QStringLiteral("abc")});
     ASSERT_TRUE(process->waitForFinished(15000));
     EXPECT_EQ(process->exitCode(), 1);

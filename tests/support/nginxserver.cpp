@@ -68,6 +68,25 @@ bool NginxServer::start(const QString &rootDir)
     return false;
 }
 
+bool NginxServer::startOnPort(const QString &rootDir, quint16 port)
+{
+    stop();
+    if (executable().isEmpty()) {
+        m_ErrorText = QStringLiteral("nginx is not installed (scripts/install-deps installs it)");
+        return false;
+    }
+    if (!m_Dir.isValid()) {
+        m_ErrorText = QStringLiteral("cannot create a temporary directory for nginx");
+        return false;
+    }
+    // Another server answering there would pass for this one.
+    if (canConnect(port)) {
+        m_ErrorText = QStringLiteral("port %1 is already in use").arg(port);
+        return false;
+    }
+    return startOnce(QFileInfo(rootDir).absoluteFilePath(), port);
+}
+
 bool NginxServer::startOnce(const QString &rootDir, quint16 port)
 {
     const QString dir = m_Dir.path();

@@ -21,6 +21,9 @@ public:
     // Serves rootDir as the document root. False (with errorText) when nginx
     // is missing or did not come up.
     bool start(const QString &rootDir);
+    // Serves rootDir on a fixed port (a build-time default of the updater,
+    // say); tests doing so hold a ctest RESOURCE_LOCK named after the port.
+    bool startOnPort(const QString &rootDir, quint16 port);
     void stop();
     bool isRunning() const;
 
