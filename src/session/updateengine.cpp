@@ -4,6 +4,7 @@
 #include "session/maintaskspecification.h"
 #include "shell/configuration.h"
 #include "shell/updateinidata.h"
+#include "ui/banner.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -310,9 +311,12 @@ void UpdateEngine::getBanner()
         emit bannerFound(image, clickUrl);
         return;
     }
-    // The lookup at the banner server joins here with the window; until then
-    // only a cached banner is shown.
-    qDebug() << "No cached banner";
+    if (p_BannerReply)
+        return;
+    auto *lookup = new Banner(this);
+    connect(lookup, SIGNAL(bannerFound(QString, QString)), this,
+            SLOT(onBannerFound(QString, QString)));
+    lookup->run();
 }
 
 void UpdateEngine::onBannerFound(const QString &bannerUrl, const QString &clickUrl)
@@ -321,6 +325,12 @@ void UpdateEngine::onBannerFound(const QString &bannerUrl, const QString &clickU
     const QUrl url(bannerUrl, QUrl::TolerantMode);
     if (!url.isValid()) {
         qDebug() << "Banner url is invalid:" << bannerUrl;
+        return;
+    }
+    // The request goes out twice when the first reply is late, so two replies
+    // may arrive; the first download is the one that counts.
+    if (p_BannerReply) {
+        qDebug() << "Banner download already in progress";
         return;
     }
     qDebug() << "Requesting banner from" << url;

@@ -2,10 +2,12 @@
 
 #include "appglobals.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QSettings>
 
 namespace {
@@ -147,9 +149,47 @@ bool Configuration::getDefaultParameters()
     if (m_ClientType.isEmpty())
         m_ClientType = defaultClientType(m_UpdateMode);
     qDebug() << "clientType" << m_ClientType;
-    if (m_ClientVersion == 0)
-        qDebug() << "No target version given, it has to come from the version server";
+    if (m_ClientVersion == 0) {
+        auto *checker = new UpdateChecker(this);
+        connect(checker, SIGNAL(update_available(UpdateVersions)), this,
+                SLOT(on_updateAvailable(UpdateVersions)));
+        checker->checkForUpdate();
+    }
     return true;
+}
+
+void Configuration::on_updateAvailable(UpdateVersions versions)
+{
+    qDebug() << "on_updateAvailable" << versions;
+    if (versions.isEmpty()) {
+        QWidget *window = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == QLatin1String("MainWindow")) {
+                window = widget;
+                break;
+            }
+        }
+        QMessageBox::critical(window, tr("Error"),
+                              tr("Failed to query latest client\nversion from update server."),
+                              QMessageBox::Abort);
+        QCoreApplication::quit();
+        return;
+    }
+
+    static const char *const channelNames[] = {"stable", "beta", "alpha"};
+    const QString name =
+        (m_Channel >= 0 && m_Channel < 3) ? QLatin1String(channelNames[m_Channel]) : QString();
+    const QPair<QString, QString> release = versions.value(name);
+    qDebug() << "Received version from remote server:" << release;
+    if (release.first.isEmpty()) {
+        emit fatalError(tr("Update server returned no version"));
+        return;
+    }
+    if (!parseVersionNumber(release.first, tr("Update server returned invalid version nr (%1)")))
+        return;
+    m_VersionString = release.second;
+    m_Ready = true;
+    emit ready();
 }
 
 bool Configuration::initalizeStart(const QString &tempDir, const QString &installDir)

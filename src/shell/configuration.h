@@ -1,5 +1,7 @@
 #pragma once
 
+#include "manifest/updatechecker.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -50,6 +52,13 @@ public:
     QString m_InstallDir;
     QString m_Proxy;
     int m_Streams = 6;
+
+public slots:
+    // The version server's answer. An empty hash (the query failed) tells the
+    // user in a box and quits; otherwise the configured channel's release
+    // becomes the target version and ready() follows, or fatalError() when the
+    // server named none or an invalid one.
+    void on_updateAvailable(UpdateVersions versions);
 
 signals:
     void ready();

@@ -19,3 +19,6 @@ int runBuild(const Command &command, const std::vector<std::string> &args);
 int runKeygen(const Command &command, const std::vector<std::string> &args);
 int runSign(const Command &command, const std::vector<std::string> &args);
 int runVerify(const Command &command, const std::vector<std::string> &args);
+
+// versioncommands.cpp
+int runVersions(const Command &command, const std::vector<std::string> &args);

@@ -27,6 +27,8 @@ const Command kCommands[] = {
     {"build", "TREE CHANNEL --key PRIVATE --product client|updater --version N [--input DESC]",
      "write the release folder CHANNEL/N of the files in TREE, with its signed product ini",
      runBuild},
+    {"versions", "OUT --channel NAME:NUMBER:STRING [--channel ...] [--license N]",
+     "write the version server's answer, channels in the order given", runVersions},
 };
 
 void printHelp(std::FILE *stream)
