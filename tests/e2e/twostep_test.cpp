@@ -172,3 +172,70 @@ INSTANTIATE_TEST_SUITE_P(E2E, KillTest,
                          });
 
 } // namespace
+
+namespace {
+
+// A session stopped during its downloads and started again with the same
+// target fetches no file a second time that it had received whole.
+TEST_F(E2ETest, ContinuedSessionDownloadsNoFileTwice)
+{
+    const int rate = 4096;
+    ASSERT_TRUE(startServer(rate)) << m_Server.errorText();
+    ASSERT_TRUE(launch(install() + QStringLiteral("/update"), {}));
+    ASSERT_TRUE(waitForLog("Queueing download: \"qvxclient_linux_amd64._lzma2_\""));
+    // Stopped once a client file has arrived whole and others are in flight.
+    const auto completeClientFiles = [this](const QList<Request> &list) {
+        QSet<QString> paths;
+        const QString prefix = QStringLiteral("/updater-images/client/%1/client/").arg(newVersion);
+        for (const Request &request : list) {
+            const QFileInfo served(channelRoot() + request.path);
+            if (request.path.startsWith(prefix) && request.status == 200 &&
+                request.bytes == served.size())
+                paths.insert(request.path);
+        }
+        return paths;
+    };
+    for (int i = 0; i < 1000 && completeClientFiles(requests()).size() < 2; ++i)
+        QThread::msleep(10);
+    killSandboxProcesses();
+    const QList<Request> first = requests();
+    const QSet<QString> received = completeClientFiles(first);
+    ASSERT_GE(received.size(), 2);
+    const QStringList sessions = sessionDirs();
+    ASSERT_EQ(sessions.size(), 1);
+
+    QElapsedTimer timer;
+    timer.start();
+    int exitCode = -1;
+    ASSERT_TRUE(run(tempDir() + QLatin1Char('/') + sessions.first() + QStringLiteral("/update"),
+                    stepTwoArguments(), 90000, &exitCode));
+    EXPECT_EQ(exitCode, 0);
+    ASSERT_TRUE(waitForQuiet()) << logText().toStdString();
+    const qint64 continuedMs = timer.elapsed();
+    expectUpdated();
+
+    const QList<Request> all = requests();
+    qint64 continuedBytes = 0;
+    QSet<QString> fetchedAgain;
+    for (int i = first.size(); i < all.size(); ++i) {
+        continuedBytes += all.at(i).bytes;
+        if (received.contains(all.at(i).path))
+            fetchedAgain.insert(all.at(i).path);
+    }
+    EXPECT_EQ(fetchedAgain, QSet<QString>());
+    // What a fresh step two fetches: every client file and the product ini.
+    qint64 freshBytes = 0;
+    QSet<QString> fresh;
+    for (const Request &request : all) {
+        if (request.path.contains(QStringLiteral("/client/")) ||
+            request.path.contains(QStringLiteral("qvx_client_linux_amd64.ini")))
+            fresh.insert(request.path);
+    }
+    for (const QString &path : fresh)
+        freshBytes += QFileInfo(channelRoot() + path).size();
+    std::cout << "continued step two at " << rate << " B/s: " << continuedMs << " ms, "
+              << continuedBytes << " bytes; a fresh step two fetches " << freshBytes << " bytes ("
+              << received.size() << " files already received)\n";
+}
+
+} // namespace
