@@ -15,7 +15,7 @@ FileCopyTaskSpecification::~FileCopyTaskSpecification() = default;
 
 ASyncFunc *FileCopyTaskSpecification::createFunc()
 {
-    return new FileCopyFunc(m_SrcFile, m_DstFile);
+    return new FileCopyFunc(m_SrcFile, m_OutputFile);
 }
 
 FileCopyFunc::FileCopyFunc(const QString &srcFile, const QString &dstFile)

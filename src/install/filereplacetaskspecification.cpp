@@ -5,6 +5,7 @@
 #include "install/filetaskspecification_patch.h"
 #include "install/fileunpacktaskspecification_lzma2.h"
 #include "install/fileunpacktaskspecification_zip.h"
+#include "install/slowfileopspecification.h"
 #include "manifest/checksignaturetaskspecification.h"
 #include "shell/appglobals.h"
 #include "shell/configuration.h"
@@ -69,80 +70,117 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
         qDebug() << "Copy" << dstFile << "->" << oldCopy << copied;
     }
 
+    const QString backup =
+        installDir + QLatin1Char('/') + m_Entry.dstName(ReplaceEntry::backupPrefix());
     const QFileInfo installed(dstFile);
     m_ReplacesFile = installed.exists() || installed.isSymLink();
     if (m_ReplacesFile) {
         m_OldPermissions = installed.permissions();
-        const QString backup =
-            installDir + QLatin1Char('/') + m_Entry.dstName(ReplaceEntry::backupPrefix());
         // A backup left by an update that was killed half way is ours; it must
-        // not block this one.
+        // not block this one. The installed file is whole (it only ever
+        // appears by a rename), so it is the version to keep.
         if (QFileInfo(backup).isFile() && QFile::remove(backup))
             qDebug() << "Removed stale backup" << backup;
         addSubTask(new FileRenameTaskSpecification(dstFile, backup, &m_RollbackList, this, 0.0));
+    } else if (QFileInfo(backup).isFile()) {
+        // An update was killed after it moved the installed file aside and
+        // before it put the new one in place: the backup is the installed
+        // version, and undo must bring it back.
+        qDebug() << "Keeping backup of an interrupted update" << backup;
+        m_ReplacesFile = true;
+        m_OldPermissions = QFileInfo(backup).permissions();
+        m_RollbackList.append(RollbackData(RollbackData::FILE_RENAME, dstFile, backup));
     }
 
+    // A staging file is never installed: one left by a killed update is
+    // half written or unchecked.
+    const QString staging = stagingFile();
+    if (QFileInfo(staging).isFile() && QFile::remove(staging))
+        qDebug() << "Removed stale staging file" << staging;
+
+    SlowFileOpSpecification *op = nullptr;
     if (m_Entry.targetName.isEmpty()) {
-        addSubTask(new FileCopyTaskSpecification(&m_RollbackList, srcFile, dstFile, this, 1.0));
+        op = new FileCopyTaskSpecification(&m_RollbackList, srcFile, dstFile, this, 1.0);
+    } else if (m_Entry.hasPatch()) {
+        emit message(QStringLiteral("Patching %1").arg(m_Entry.dstName()));
+        op = new FileTaskSpecification_patch(&m_RollbackList, oldCopy,
+                                             tempDir + QLatin1Char('/') + m_Entry.patchFile,
+                                             dstFile, this, 0.8);
+    } else if (QFileInfo(srcFile).suffix() == QLatin1String("_lzma2_")) {
+        op = new FileUnpackTaskSpecification_lzma2(&m_RollbackList, srcFile, dstFile, this, 0.8);
     } else {
-        if (m_Entry.hasPatch()) {
-            emit message(QStringLiteral("Patching %1").arg(m_Entry.dstName()));
-            addSubTask(new FileTaskSpecification_patch(
-                &m_RollbackList, oldCopy, tempDir + QLatin1Char('/') + m_Entry.patchFile, dstFile,
-                this, 0.8));
-        } else if (QFileInfo(srcFile).suffix() == QLatin1String("_lzma2_")) {
-            addSubTask(new FileUnpackTaskSpecification_lzma2(&m_RollbackList, srcFile, dstFile,
-                                                             this, 0.8));
-        } else {
-            addSubTask(
-                new FileUnpackTaskSpecification_zip(&m_RollbackList, srcFile, dstFile, this, 0.8));
-        }
-        addSubTask(new CheckSignatureTaskSpecification(dstFile, m_Entry.sha512, true, this, 0.2));
+        op = new FileUnpackTaskSpecification_zip(&m_RollbackList, srcFile, dstFile, this, 0.8);
+    }
+    op->setOutputFile(staging);
+    addSubTask(op);
+    if (!m_Entry.targetName.isEmpty()) {
+        auto *check = new CheckSignatureTaskSpecification(staging, m_Entry.sha512, true, this, 0.2);
+        check->setReportedPath(dstFile);
+        addSubTask(check);
     }
     m_TaskState = TASK_RUNNING;
     startSubTasks();
 }
 
+QString FileReplaceTaskSpecification::stagingFile() const
+{
+    return m_Config->m_InstallDir + QLatin1Char('/') +
+           m_Entry.dstName(ReplaceEntry::stagingPrefix());
+}
+
 void FileReplaceTaskSpecification::subtasksDone()
 {
-    if (subTasksResult() == TASK_FINISHED) {
-        const QString dstFile = m_Config->m_InstallDir + QLatin1Char('/') + m_Entry.dstName();
-        if (m_ReplacesFile && !QFile::setPermissions(dstFile, m_OldPermissions))
-            qDebug() << "Could not keep the permissions of" << dstFile;
+    if (subTasksResult() == TASK_FINISHED && publish()) {
         // The records now belong to the replace list; this task must never
         // undo them again (a reset after success would delete the new file).
         if (m_ParentRollbackList)
             m_ParentRollbackList->append(m_RollbackList);
         m_RollbackList.clear();
-        makeSingleFileExecutable(dstFile);
-    } else {
-        removeFailedOutput();
-        m_RollbackList.rollback(this);
+        ComposedTaskSpecification::subtasksDone();
+        return;
     }
-    ComposedTaskSpecification::subtasksDone();
+    m_RollbackList.rollback(this);
+    // A failed operation writes no record but may leave what it wrote.
+    const QString staging = stagingFile();
+    if (QFileInfo(staging).isFile())
+        qDebug() << "Removing failed output" << staging << QFile::remove(staging);
+    if (subTasksResult() == TASK_FINISHED)
+        setFailed();
+    else
+        ComposedTaskSpecification::subtasksDone();
 }
 
-void FileReplaceTaskSpecification::removeFailedOutput()
+bool FileReplaceTaskSpecification::publish()
 {
-    // An operation that failed writes no record, but a patch that failed
-    // while writing leaves what it wrote. Whatever lies at the destination
-    // now came from this task once the installed version is out of the way,
-    // and it would block renaming that version back.
     const QString dstFile = m_Config->m_InstallDir + QLatin1Char('/') + m_Entry.dstName();
-    bool movedAside = !m_ReplacesFile;
-    for (const RollbackData &record : qAsConst(m_RollbackList)) {
-        if (record.m_Op == RollbackData::FILE_CREATE && record.m_Path == dstFile)
-            return;
-        if (record.m_Op == RollbackData::FILE_RENAME && record.m_OldPath == dstFile)
-            movedAside = true;
+    const QString staging = stagingFile();
+    // The mode is set before the rename, so the installed name never shows
+    // the new content with the wrong mode.
+    if (m_ReplacesFile && !QFile::setPermissions(staging, m_OldPermissions))
+        qDebug() << "Could not keep the permissions of" << dstFile;
+    makeSingleFileExecutable(staging, dstFile);
+    // QFile::rename refuses an existing target: the installed version was
+    // moved aside, so anything there now is not ours to overwrite.
+    if (!QFile::rename(staging, dstFile)) {
+        emit message(QStringLiteral("Could not rename '%1' to '%2'").arg(staging, dstFile));
+        return false;
     }
-    if (movedAside && QFileInfo::exists(dstFile))
-        qDebug() << "Removing failed output" << dstFile << QFile::remove(dstFile);
+    for (RollbackData &record : m_RollbackList) {
+        if (record.m_Op == RollbackData::FILE_CREATE && record.m_Path == staging)
+            record.m_Path = dstFile;
+    }
+    return true;
 }
 
 bool FileReplaceTaskSpecification::makeSingleFileExecutable(const QString &path)
 {
-    const QFileInfo info(path);
+    return makeSingleFileExecutable(path, path);
+}
+
+bool FileReplaceTaskSpecification::makeSingleFileExecutable(const QString &path,
+                                                            const QString &installedName)
+{
+    const QFileInfo info(installedName);
     const QString name = info.fileName();
     const QString suffix = info.completeSuffix();
     qDebug() << "Executable check" << path << name << suffix;

@@ -20,7 +20,7 @@ FileTaskSpecification_patch::~FileTaskSpecification_patch() = default;
 
 ASyncFunc *FileTaskSpecification_patch::createFunc()
 {
-    return new FileFuncPatch(m_SrcFile, m_PatchFile, m_DstFile);
+    return new FileFuncPatch(m_SrcFile, m_PatchFile, m_OutputFile);
 }
 
 FileFuncPatch::FileFuncPatch(const QString &srcFile, const QString &patchFile,

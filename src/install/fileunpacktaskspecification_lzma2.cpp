@@ -17,7 +17,7 @@ FileUnpackTaskSpecification_lzma2::~FileUnpackTaskSpecification_lzma2() = defaul
 
 ASyncFunc *FileUnpackTaskSpecification_lzma2::createFunc()
 {
-    return new FileUnpackFunc_lzma2(m_SrcFile, m_DstFile);
+    return new FileUnpackFunc_lzma2(m_SrcFile, m_OutputFile);
 }
 
 FileUnpackFunc_lzma2::FileUnpackFunc_lzma2(const QString &srcFile, const QString &dstFile)

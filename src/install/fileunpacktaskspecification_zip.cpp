@@ -18,7 +18,7 @@ FileUnpackTaskSpecification_zip::~FileUnpackTaskSpecification_zip() = default;
 
 ASyncFunc *FileUnpackTaskSpecification_zip::createFunc()
 {
-    return new FileUnpackFunc_Zip(m_SrcFile, m_DstFile);
+    return new FileUnpackFunc_Zip(m_SrcFile, m_OutputFile);
 }
 
 FileUnpackFunc_Zip::FileUnpackFunc_Zip(const QString &srcFile, const QString &dstFile)

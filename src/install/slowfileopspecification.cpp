@@ -21,16 +21,22 @@ SlowFileOpSpecification::SlowFileOpSpecification(const QString &errorMessage,
     , m_SrcFile(srcFile)
     , m_PatchFile(patchFile)
     , m_DstFile(dstFile)
+    , m_OutputFile(dstFile)
     , m_ErrorMessage(errorMessage)
 {
 }
 
 SlowFileOpSpecification::~SlowFileOpSpecification() = default;
 
+void SlowFileOpSpecification::setOutputFile(const QString &path)
+{
+    m_OutputFile = path;
+}
+
 void SlowFileOpSpecification::runDone(bool ok)
 {
     if (ok && m_RollbackList)
-        m_RollbackList->append(RollbackData(RollbackData::FILE_CREATE, m_DstFile));
+        m_RollbackList->append(RollbackData(RollbackData::FILE_CREATE, m_OutputFile));
     if (!ok)
         emit message(m_ErrorMessage);
     ASyncTaskSpecification::runDone(ok);

@@ -27,6 +27,10 @@ public:
                             const QString &dstFile, QObject *parent, qreal weight);
     ~SlowFileOpSpecification() override;
 
+    // Writes the result to path instead of the destination (which the
+    // failure line still names) and journals path. The caller publishes it.
+    void setOutputFile(const QString &path);
+
 protected:
     // A result that comes after the task has ended still journals its
     // output: the file exists and must go with a rollback.
@@ -36,6 +40,7 @@ protected:
     QString m_SrcFile;
     QString m_PatchFile;
     QString m_DstFile;
+    QString m_OutputFile; // where the work object writes: m_DstFile unless set
     QString m_ErrorMessage;
 };
 

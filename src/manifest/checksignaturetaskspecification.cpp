@@ -10,12 +10,18 @@ CheckSignatureTaskSpecification::CheckSignatureTaskSpecification(const QString &
                                                                  QObject *parent, qreal weight)
     : ASyncTaskSpecification(parent, weight)
     , m_FilePath(filePath)
+    , m_ReportedPath(filePath)
     , m_ExpectedSha512(expectedSha512)
     , m_FailOnMismatch(failOnMismatch)
 {
 }
 
 CheckSignatureTaskSpecification::~CheckSignatureTaskSpecification() = default;
+
+void CheckSignatureTaskSpecification::setReportedPath(const QString &path)
+{
+    m_ReportedPath = path;
+}
 
 ASyncFunc *CheckSignatureTaskSpecification::createFunc()
 {
@@ -33,7 +39,7 @@ void CheckSignatureTaskSpecification::runDone(bool ok)
         return;
     }
     qDebug() << "Signature check failed for" << m_FilePath;
-    emit message(QStringLiteral("Signature check failed for %1").arg(m_FilePath));
+    emit message(QStringLiteral("Signature check failed for %1").arg(m_ReportedPath));
     emit checkDone(false, this);
     if (m_FailOnMismatch)
         setFailed();

@@ -19,6 +19,10 @@ public:
                                     bool failOnMismatch, QObject *parent, qreal weight);
     ~CheckSignatureTaskSpecification() override;
 
+    // The path the failure line names, when the checked file is still kept
+    // under another name (a replacement checked before it is put in place).
+    void setReportedPath(const QString &path);
+
 signals:
     void checkDone(bool pass, CheckSignatureTaskSpecification *task);
 
@@ -27,6 +31,7 @@ protected:
     void runDone(bool ok) override;
 
     QString m_FilePath;
+    QString m_ReportedPath;
     QString m_ExpectedSha512;
     bool m_FailOnMismatch;
 

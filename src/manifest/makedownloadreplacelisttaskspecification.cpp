@@ -261,13 +261,17 @@ void MakeDownloadReplaceListFunc::planFile(const QString &section, const QString
 
     if (!queue) {
         if (m_UpdateMode != 0) {
-            // A backup beside a current file is left over from an update that
-            // was interrupted after this file was replaced: the journal that
-            // would have removed it died with that process.
-            const QString backup = replace.dstName(ReplaceEntry::backupPrefix());
-            if (QFileInfo::exists(m_InstallDir + QLatin1Char('/') + backup)) {
-                qDebug() << "Removing backup of an interrupted update:" << backup;
-                m_Plan->deletes.append(DeleteEntry{backup, false});
+            // A backup or staging file beside a current file is left over
+            // from an update that was interrupted after this file was
+            // replaced: the journal that would have removed it died with that
+            // process.
+            for (const QString &prefix :
+                 {ReplaceEntry::backupPrefix(), ReplaceEntry::stagingPrefix()}) {
+                const QString leftover = replace.dstName(prefix);
+                if (QFileInfo(m_InstallDir + QLatin1Char('/') + leftover).isFile()) {
+                    qDebug() << "Removing leftover of an interrupted update:" << leftover;
+                    m_Plan->deletes.append(DeleteEntry{leftover, false});
+                }
             }
         }
         if (m_UpdateMode == 0) {

@@ -35,6 +35,10 @@ struct ReplaceEntry
     // aside to this prefix + its name in its own directory, to be restored if
     // the update is rolled back.
     static QString backupPrefix() { return QStringLiteral("_old_"); }
+    // The new version is written under this prefix + its name in the same
+    // directory, checked, and then renamed over the installed name, so that
+    // the installed name never holds a partly written file.
+    static QString stagingPrefix() { return QStringLiteral("_new_"); }
     // The installed path (targetName, else fileName); a non-empty prefix goes
     // in front of its last path component.
     QString dstName(const QString &prefix = QString()) const;

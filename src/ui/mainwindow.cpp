@@ -164,6 +164,9 @@ void MainWindow::onStartUpdate()
 
 void MainWindow::onAppendText(const QString &text)
 {
+    // The details also go to the log file: a session that ended while nobody
+    // watched can be followed there.
+    qDebug() << "Details:" << text;
     outputTextEdit->append(text);
 }
 
@@ -253,6 +256,7 @@ void MainWindow::onUpdateCanceled()
     m_UpdateFinished = false;
     if (m_Engine->state() == UpdateEngine::CANCELED)
         m_Engine->resetAfterCancel();
+    qDebug() << "Details: Update cancelled";
     outputTextEdit->append(tr("Update cancelled"));
     totalProgressBar->setValue(0);
 

@@ -150,6 +150,108 @@ TEST_F(FileReplaceTest, DigestMismatchRestoresTheInstalledFile)
     }
 }
 
+// What a process killed during a replacement leaves behind, and what the
+// next replacement of the same file must make of it: the installed name only
+// ever holds a whole file, a backup whose installed name is gone is the
+// version to restore, and a staging file is never installed.
+TEST_F(FileReplaceTest, ContinuesFromWhatAKilledReplacementLeft)
+{
+    struct Case
+    {
+        const char *name;
+        bool installed;       // a whole file under the installed name
+        bool backup;          // "_old_" + name
+        bool staging;         // a half-written "_new_" + name
+        bool succeeds;        // else the digest check fails
+        const char *restored; // what undo must leave under the installed name
+    };
+    const Case cases[] = {
+        {"moved aside, killed while writing", false, true, true, true, "backup"},
+        {"moved aside, killed while writing, then fails", false, true, true, false, "backup"},
+        {"moved aside, killed before writing", false, true, false, true, "backup"},
+        {"killed before moving aside", true, false, true, true, "installed"},
+        {"stale backup beside a whole file", true, true, false, false, "installed"},
+    };
+    int i = 0;
+    for (const Case &c : cases) {
+        const QString target = QStringLiteral("lib/libf%1.so.1").arg(i++);
+        const QString backup =
+            installed(QStringLiteral("lib/_old_") + QFileInfo(target).fileName());
+        const QString staging =
+            installed(QStringLiteral("lib/_new_") + QFileInfo(target).fileName());
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(installed(target)).path()));
+        if (c.installed) {
+            ASSERT_TRUE(writeFile(installed(target), "installed", mode600));
+        }
+        if (c.backup) {
+            ASSERT_TRUE(writeFile(backup, "backup", mode644));
+        }
+        if (c.staging) {
+            ASSERT_TRUE(writeFile(staging, "half writ"));
+        }
+        const QByteArray content = randomBytes(5000, quint32(i));
+        ReplaceEntry entry = publish(target, content, Package);
+        if (!c.succeeds)
+            entry.sha512 = sha512Hex("something else");
+        RollbackDataList journal;
+        FileReplaceTaskSpecification task(entry, nullptr, &journal, &m_Config, nullptr, 1.0);
+        TaskRun run(&task);
+        ASSERT_TRUE(run.run()) << c.name;
+        EXPECT_FALSE(QFileInfo::exists(staging)) << c.name;
+        const QFileDevice::Permissions restoredMode =
+            QByteArray(c.restored) == "backup" ? mode644 : mode600;
+        if (c.succeeds) {
+            ASSERT_EQ(task.m_TaskState, TaskSpecification::TASK_FINISHED)
+                << c.name << run.messageTexts().join(QLatin1Char('\n'));
+            EXPECT_EQ(readFile(installed(target)), content) << c.name;
+            // A shared library gets the executable flag, whatever it replaced.
+            EXPECT_EQ(QFileInfo(installed(target)).permissions(), mode777) << c.name;
+            EXPECT_EQ(readFile(backup), QByteArray(c.restored)) << c.name;
+            ASSERT_EQ(journal.size(), 2) << c.name;
+            EXPECT_EQ(journal[0].m_Op, int(RollbackData::FILE_RENAME));
+            EXPECT_EQ(journal[1].m_Op, int(RollbackData::FILE_CREATE));
+            EXPECT_EQ(journal[1].m_Path, installed(target));
+            EXPECT_TRUE(journal.rollback(nullptr)) << c.name;
+        } else {
+            EXPECT_EQ(task.m_TaskState, TaskSpecification::TASK_FAILED) << c.name;
+            EXPECT_TRUE(journal.isEmpty()) << c.name;
+        }
+        // Undone, the earlier whole version is back under its name, with its
+        // mode, and nothing of ours is left beside it.
+        EXPECT_EQ(readFile(installed(target)), QByteArray(c.restored)) << c.name;
+        EXPECT_EQ(QFileInfo(installed(target)).permissions(), restoredMode) << c.name;
+        EXPECT_FALSE(QFileInfo::exists(backup)) << c.name;
+        EXPECT_FALSE(QFileInfo::exists(staging)) << c.name;
+    }
+}
+
+// While the new version is written and checked, the installed name holds
+// nothing at all (the earlier version is aside): a kill at that moment can
+// never leave a partial file under it.
+TEST_F(FileReplaceTest, InstalledNameNeverShowsAnUncheckedFile)
+{
+    const QString target = QStringLiteral("big.dat");
+    ASSERT_TRUE(writeFile(installed(target), "installed", mode600));
+    ReplaceEntry entry = publish(target, randomBytes(3000000, 7), Gzip);
+    entry.sha512 = sha512Hex("something else");
+    RollbackDataList journal;
+    FileReplaceTaskSpecification task(entry, nullptr, &journal, &m_Config, nullptr, 1.0);
+    TaskRun run(&task);
+    QStringList seen;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &task, [&] {
+        const QByteArray now = readFile(installed(target));
+        if (!now.isEmpty() && now != "installed" && !seen.contains(QString::number(now.size())))
+            seen << QString::number(now.size());
+    });
+    poll.start(0);
+    ASSERT_TRUE(run.run());
+    EXPECT_EQ(task.m_TaskState, TaskSpecification::TASK_FAILED);
+    EXPECT_EQ(seen, QStringList());
+    EXPECT_EQ(readFile(installed(target)), QByteArray("installed"));
+    EXPECT_EQ(snapshot(m_Install.path()).size(), 1);
+}
+
 TEST_F(FileReplaceTest, ExecutableFlagFollowsTheInstalledName)
 {
     struct Case

@@ -328,9 +328,11 @@ TEST_F(Planner, DeleteKinds)
 TEST_F(Planner, BackupOfACurrentFileIsDeleted)
 {
     // An interrupted update replaced bin/app and died before removing its
-    // backup; doc.txt was never touched and has no backup.
+    // backup and a staging file of an earlier attempt; doc.txt was never
+    // touched and has neither.
     ASSERT_TRUE(writeFile(installPath(QStringLiteral("bin/app")), newContent));
     ASSERT_TRUE(writeFile(installPath(QStringLiteral("bin/_old_app")), oldContent));
+    ASSERT_TRUE(writeFile(installPath(QStringLiteral("bin/_new_app")), "half"));
     ASSERT_TRUE(writeFile(installPath(QStringLiteral("doc.txt")), newContent));
     const QByteArray lines = "[client]\n" + packageLine() +
                              "doc.txt=" + sha512(newContent).toLatin1() +
@@ -338,9 +340,11 @@ TEST_F(Planner, BackupOfACurrentFileIsDeleted)
     writeIni(lines);
     ASSERT_TRUE(plan());
     EXPECT_TRUE(m_Plan.replaces.isEmpty());
-    ASSERT_EQ(m_Plan.deletes.size(), 1);
+    ASSERT_EQ(m_Plan.deletes.size(), 2);
     EXPECT_EQ(m_Plan.deletes.at(0).path, QStringLiteral("bin/_old_app"));
+    EXPECT_EQ(m_Plan.deletes.at(1).path, QStringLiteral("bin/_new_app"));
     EXPECT_FALSE(m_Plan.deletes.at(0).recursive);
+    EXPECT_FALSE(m_Plan.deletes.at(1).recursive);
 
     // The updater's own session never deletes anything in the installation.
     setMode(0);

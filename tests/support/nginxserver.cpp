@@ -87,6 +87,11 @@ bool NginxServer::startOnPort(const QString &rootDir, quint16 port)
     return startOnce(QFileInfo(rootDir).absoluteFilePath(), port);
 }
 
+QString NginxServer::accessLogPath() const
+{
+    return m_Dir.path() + QStringLiteral("/access.log");
+}
+
 bool NginxServer::startOnce(const QString &rootDir, quint16 port)
 {
     const QString dir = m_Dir.path();
@@ -101,7 +106,7 @@ pid %1/nginx.pid;
 error_log %1/error.log warn;
 events { worker_connections 256; }
 http {
-    access_log off;
+    access_log %4;
     client_body_temp_path %1/temp/body;
     proxy_temp_path %1/temp/proxy;
     fastcgi_temp_path %1/temp/fastcgi;
@@ -114,12 +119,15 @@ http {
     server {
         listen 127.0.0.1:%2;
         root %3;
+        limit_rate %5;
     }
 }
 )")
                                .arg(dir)
                                .arg(port)
-                               .arg(rootDir);
+                               .arg(rootDir)
+                               .arg(m_AccessLog ? accessLogPath() : QStringLiteral("off"))
+                               .arg(m_LimitRate);
     const QString configPath = dir + QStringLiteral("/nginx.conf");
     QFile file(configPath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(config.toUtf8()) < 0) {

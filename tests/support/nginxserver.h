@@ -25,6 +25,12 @@ public:
     // say); tests doing so hold a ctest RESOURCE_LOCK named after the port.
     bool startOnPort(const QString &rootDir, quint16 port);
     void stop();
+
+    // Options for the next start: log every request (accessLogPath()), and
+    // send each response at most bytesPerSecond (0: no limit).
+    void setAccessLog(bool on) { m_AccessLog = on; }
+    void setLimitRate(int bytesPerSecond) { m_LimitRate = bytesPerSecond; }
+    QString accessLogPath() const;
     bool isRunning() const;
 
     quint16 port() const { return m_Port; }
@@ -42,6 +48,8 @@ private:
     QProcess m_Process;
     quint16 m_Port = 0;
     QString m_ErrorText;
+    bool m_AccessLog = false;
+    int m_LimitRate = 0;
 
     Q_DISABLE_COPY(NginxServer)
 };
