@@ -2,7 +2,7 @@
 // that qvxrelease built from real trees of a few hundred files (nested
 // folders, executables, shared libraries, packages, gzip and plain files):
 // afterwards the installation equals the release tree byte for byte and by
-// permission bits, or, after a fault, is left as it was before the update, with
+// permission bits, or, after a fault, holds either the old or the new release, with
 // nothing lost.
 
 #include "installtesthelpers.h"
