@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 
 PrePostInstallTaskSpecification::PrePostInstallTaskSpecification(InstallCommandEntry *entry,
                                                                  Configuration *config,
@@ -73,14 +74,21 @@ bool PrePostInstallFunc::run()
 
     const QString program = tempDir + QDir::separator() + command;
     // Downloads are written without the executable bit; the program is one
-    // of them.
+    // of them. It gets the bit for this run only: a pre-install program may
+    // also be a file of the release, installed later with the mode the
+    // installation gives it.
     const QFileInfo programInfo(program);
-    if (programInfo.isFile() && !programInfo.isExecutable()) {
+    const QFileDevice::Permissions mode = programInfo.permissions();
+    const bool madeExecutable = programInfo.isFile() && !programInfo.isExecutable();
+    if (madeExecutable) {
         qDebug() << "Making executable" << program
-                 << QFile::setPermissions(program, programInfo.permissions() |
-                                                       QFileDevice::ExeOwner |
-                                                       QFileDevice::ExeUser);
+                 << QFile::setPermissions(program,
+                                          mode | QFileDevice::ExeOwner | QFileDevice::ExeUser);
     }
+    const auto restoreMode = qScopeGuard([&] {
+        if (madeExecutable)
+            QFile::setPermissions(program, mode);
+    });
 
     QProcess process;
     process.setWorkingDirectory(tempDir);

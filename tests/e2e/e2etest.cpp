@@ -351,11 +351,27 @@ Tree E2ETest::userFiles() const
     return tree;
 }
 
-void E2ETest::expectUpdated()
+void E2ETest::startAgainFromOldRelease()
 {
-    EXPECT_EQ(differences(snapshot(releaseTree(QStringLiteral("client"), newVersion)),
-                          snapshot(install())),
-              QStringList());
+    killSandboxProcesses();
+    m_Server.stop();
+    QDir(install()).removeRecursively();
+    ASSERT_TRUE(copyTree(releaseTree(QStringLiteral("client"), oldVersion), install()));
+    QDir(tempDir()).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(tempDir()));
+    ASSERT_TRUE(TestSandbox::writeFile(path(QStringLiteral("tmp/qvx_update_log")), {}));
+    for (const char *name :
+         {"client_started.log", "postinstall.log", "preinstall.log", "update.ini"})
+        QFile::remove(configDir() + QLatin1Char('/') + QLatin1String(name));
+}
+
+void E2ETest::expectUpdated(const QString &tree)
+{
+    EXPECT_EQ(
+        differences(
+            snapshot(tree.isEmpty() ? releaseTree(QStringLiteral("client"), newVersion) : tree),
+            snapshot(install())),
+        QStringList());
     EXPECT_EQ(sessionDirs(), QStringList());
     EXPECT_FALSE(QFileInfo::exists(install() + QStringLiteral("/update.ini")));
     EXPECT_EQ(clientStarts(), 1);

@@ -100,8 +100,15 @@ protected:
     // Files of the user beside the installation, which no run may touch.
     Tree userFiles() const;
 
-    // The checks of a successful two-step update.
-    void expectUpdated();
+    // Puts the world back as SetUp left it, for the next case of a table:
+    // stops the server and every process, reinstalls the old release, empties
+    // TMPDIR (but for the log marker) and removes what the demo's programs
+    // and the updater wrote to the configuration directory.
+    void startAgainFromOldRelease();
+
+    // The checks of a successful two-step update to the release tree given
+    // (the demo's new client release when empty).
+    void expectUpdated(const QString &tree = QString());
 
     QTemporaryDir m_Root;
     NginxServer m_Server;

@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 
@@ -87,6 +88,40 @@ protected:
                              QStringLiteral(QVX_SOURCE_DIR "/keys/demo/demo_private.der"), ini}));
     }
 
+    // Builds the client's new release again into the private channel, from
+    // the demo's tree with a pre-install program that fails (exit code 1),
+    // named by a "preinstall" line with the given value. Returns the tree.
+    QString rebuildWithFailingPreInstall(const QString &commandValue)
+    {
+        const QString tree = path(QStringLiteral("release-tree"));
+        QDir(tree).removeRecursively();
+        if (QProcess::execute(QStringLiteral("cp"),
+                              {QStringLiteral("-a"),
+                               releaseTree(QStringLiteral("client"), newVersion), tree}) != 0)
+            return {};
+        // Installed like any data file: mode 0644, as the updater gives it.
+        const QString program = tree + QStringLiteral("/preinstall.sh");
+        if (!TestSandbox::writeFile(program, "#!/bin/sh\necho \"$@\" >\"$QVX_CONFIG_DIR/"
+                                             "preinstall.log\"\nexit 1\n"))
+            return {};
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
+                                           QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
+        const QString description = path(QStringLiteral("client-description.txt"));
+        QByteArray text = TestSandbox::readFile(
+            releases() + QStringLiteral("/input/client-%1.txt").arg(newVersion));
+        text += "plain preinstall.sh\npreinstall preinstall.sh " + commandValue.toUtf8() + '\n';
+        if (!TestSandbox::writeFile(description, text))
+            return {};
+        if (!runTool(
+                {QStringLiteral("build"), tree,
+                 channelRoot() + QStringLiteral("/updater-images/client"), QStringLiteral("--key"),
+                 QStringLiteral(QVX_SOURCE_DIR "/keys/demo/demo_private.der"),
+                 QStringLiteral("--product"), QStringLiteral("client"), QStringLiteral("--version"),
+                 QString::number(newVersion), QStringLiteral("--input"), description}))
+            return {};
+        return tree;
+    }
+
     bool m_Mounted = false;
 };
 
@@ -117,11 +152,8 @@ TEST_F(FaultTest, TamperedProductIniOrSignatureIsRejected)
         ASSERT_TRUE(startServer()) << m_Server.errorText();
         runUntilCancelled("Details:");
         expectUnchanged();
-        m_Server.stop();
+        startAgainFromOldRelease();
         QDir(channelRoot()).removeRecursively();
-        QDir(tempDir()).removeRecursively();
-        QDir().mkpath(tempDir());
-        TestSandbox::writeFile(tempDir() + QStringLiteral("/qvx_update_log"), {});
     }
 }
 
@@ -196,10 +228,7 @@ TEST_F(FaultTest, InstallationThatIsNotWritableIsLeftAsItWas)
         killSandboxProcesses();
         QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), dir});
         expectUnchanged();
-        m_Server.stop();
-        QDir(tempDir()).removeRecursively();
-        QDir().mkpath(tempDir());
-        TestSandbox::writeFile(tempDir() + QStringLiteral("/qvx_update_log"), {});
+        startAgainFromOldRelease();
     }
 }
 
@@ -230,19 +259,75 @@ TEST_F(FaultTest, FullDiskInTheInstallationIsLeftAsItWas)
     expectUnchanged();
 }
 
+TEST_F(FaultTest, FailingPreInstallCommandStopsTheUpdateOnlyWhenRequired)
+{
+    struct Case
+    {
+        const char *value; // of the "preinstall" line
+        bool required;
+    };
+    const Case cases[] = {{"linux64,phase::pre", true}, {"linux64,phase::pre,optional", false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        usePrivateChannel();
+        const QString tree = rebuildWithFailingPreInstall(QLatin1String(c.value));
+        ASSERT_FALSE(tree.isEmpty());
+        ASSERT_TRUE(startServer()) << m_Server.errorText();
+        ASSERT_TRUE(launch(install() + QStringLiteral("/update"), {}));
+        if (c.required) {
+            ASSERT_TRUE(waitForLog("Details: Update cancelled")) << logText().toStdString();
+            killSandboxProcesses();
+            expectUnchanged();
+            // Nothing after the failed command ran.
+            EXPECT_FALSE(QFileInfo::exists(configDir() + QStringLiteral("/postinstall.log")));
+        } else {
+            ASSERT_TRUE(waitForQuiet()) << logText().toStdString();
+            expectUpdated(tree);
+            EXPECT_TRUE(QFileInfo::exists(configDir() + QStringLiteral("/postinstall.log")));
+        }
+        EXPECT_TRUE(logText().contains("Failed to complete preinstall.sh, exit code: 1"))
+            << logText().toStdString();
+        EXPECT_EQ(TestSandbox::readFile(configDir() + QStringLiteral("/preinstall.log")),
+                  "--phase --pre\n");
+
+        startAgainFromOldRelease();
+        QDir(channelRoot()).removeRecursively();
+    }
+}
+
 TEST_F(FaultTest, PostInstallAskingForARestartStartsNothing)
 {
+    // The window asks whether to restart the computer; the answer is left for
+    // the next start in a marker file in TMPDIR, and nothing is started.
+    struct Case
+    {
+        const char *answer;
+        const char *marker;
+    };
+    const Case cases[] = {{"yes", "qvx_force_update"}, {"no", "qvx_force_update_check"}};
     m_ExtraEnvironment.insert(QStringLiteral("QVX_DEMO_POSTINSTALL_EXIT"), QStringLiteral("1010"));
-    ASSERT_TRUE(startServer()) << m_Server.errorText();
-    ASSERT_TRUE(launch(install() + QStringLiteral("/update"), {}));
-    // The window now asks whether to restart the computer; offscreen nobody
-    // answers, and the client must not have been started meanwhile.
-    ASSERT_TRUE(waitForLog("onRebootWithConfirmation")) << logText().toStdString();
-    QThread::msleep(2000);
-    EXPECT_EQ(clientStarts(), 0);
-    EXPECT_EQ(differences(snapshot(releaseTree(QStringLiteral("client"), newVersion)),
-                          snapshot(install())),
-              QStringList());
+    m_ExtraEnvironment.insert(QStringLiteral("LD_PRELOAD"),
+                              QStringLiteral(QVX_BOXANSWERER_PRELOAD));
+    m_ExtraEnvironment.insert(QStringLiteral("QVX_TEST_BOX_LOG"), path(QStringLiteral("boxes")));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.answer);
+        m_ExtraEnvironment.insert(QStringLiteral("QVX_TEST_BOX_ANSWERS"), QLatin1String(c.answer));
+        ASSERT_TRUE(startServer()) << m_Server.errorText();
+        ASSERT_TRUE(launch(install() + QStringLiteral("/update"), {}));
+        ASSERT_TRUE(waitForLog("onRebootWithConfirmation")) << logText().toStdString();
+        ASSERT_TRUE(waitForQuiet()) << logText().toStdString();
+        EXPECT_TRUE(
+            TestSandbox::readFile(path(QStringLiteral("boxes"))).contains("Confirm reboot"));
+        EXPECT_TRUE(QFileInfo::exists(tempDir() + QLatin1Char('/') + QLatin1String(c.marker)));
+        EXPECT_EQ(QDir(tempDir()).entryList({QStringLiteral("qvx_force_update*")}).size(), 1);
+        EXPECT_EQ(clientStarts(), 0);
+        EXPECT_EQ(differences(snapshot(releaseTree(QStringLiteral("client"), newVersion)),
+                              snapshot(install())),
+                  QStringList());
+
+        startAgainFromOldRelease();
+        QFile::remove(path(QStringLiteral("boxes")));
+    }
 }
 
 } // namespace

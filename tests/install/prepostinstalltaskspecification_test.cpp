@@ -9,6 +9,7 @@
 #include "shell/configuration.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -118,6 +119,12 @@ TEST_F(InstallCommandTest, ExitCodesAndOutcomes)
                 << c.command << lines.join(QLatin1Char('|'));
         }
         EXPECT_EQ(window.calls, c.reboots) << c.command;
+        // The program may be a file of the release, installed after the
+        // pre-install commands: it keeps the mode its download had.
+        if (!c.body.isEmpty()) {
+            EXPECT_EQ(QFileInfo(m_Temp.path() + QLatin1Char('/') + command).permissions(), mode644)
+                << c.command;
+        }
     }
 }
 
