@@ -80,6 +80,7 @@ void MakeDownloadReplaceListFunc::warnInvalidLine(const QString &section)
 bool MakeDownloadReplaceListFunc::run()
 {
     m_Plan->clear();
+    m_CurrentFiles.clear();
     const QString iniPath = m_TempDir + QLatin1Char('/') + productIniName(m_UpdateMode);
     qDebug() << "prodIni" << iniPath;
     emit message(QStringLiteral("Compiling download and replace list for ") +
@@ -135,7 +136,28 @@ bool MakeDownloadReplaceListFunc::run()
         }
         ini.endGroup();
     }
+    provideInstallPrograms();
     return true;
+}
+
+void MakeDownloadReplaceListFunc::provideInstallPrograms()
+{
+    // A command's program is started from T, but only changed files are
+    // downloaded there. Without this, an installation that already holds the
+    // program (one that is up to date, or one whose update was stopped after
+    // its files were replaced) could never run its commands, and a required
+    // one would fail every later update.
+    for (const QList<InstallCommandEntry> *list : {&m_Plan->preInstalls, &m_Plan->postInstalls}) {
+        for (const InstallCommandEntry &entry : *list) {
+            const QString program = m_TempDir + QLatin1Char('/') + entry.command;
+            if (!m_CurrentFiles.contains(entry.command) || QFileInfo::exists(program))
+                continue;
+            QDir().mkpath(QFileInfo(program).absolutePath());
+            const bool copied =
+                QFile::copy(m_InstallDir + QLatin1Char('/') + entry.command, program);
+            qDebug() << "Copying install program:" << entry.command << (copied ? "true" : "false");
+        }
+    }
 }
 
 bool MakeDownloadReplaceListFunc::readPatchLines(const QString &section, QStringList &keys,
@@ -260,6 +282,8 @@ void MakeDownloadReplaceListFunc::planFile(const QString &section, const QString
     }
 
     if (!queue) {
+        if (replace.targetName.isEmpty())
+            m_CurrentFiles.insert(key);
         if (m_UpdateMode != 0) {
             // A backup or staging file beside a current file is left over
             // from an update that was interrupted after this file was

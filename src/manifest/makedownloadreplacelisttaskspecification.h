@@ -4,6 +4,7 @@
 #include "tasks/asynctaskspecification.h"
 
 #include <QMultiHash>
+#include <QSet>
 
 class Configuration;
 class QSettings;
@@ -79,6 +80,9 @@ private:
     void planInstallCommand(const QString &section, const QString &key, QSettings &ini);
     void planFile(const QString &section, const QString &key, const QString &value,
                   const QMultiHash<QString, PatchCandidate> &patches);
+    // Puts the installed copy of each install program that is current, and so
+    // not downloaded, into T, where the commands are started from.
+    void provideInstallPrograms();
     void warnInvalidLine(const QString &section);
     // The file checked against the digest (SHA-512, or RSA when empty).
     static bool checkFile(const QString &path, const QString &sha512);
@@ -87,4 +91,6 @@ private:
     QString m_TempDir;
     QString m_InstallDir;
     UpdatePlan *m_Plan;
+    // Keys of plain file lines whose installed file is current.
+    QSet<QString> m_CurrentFiles;
 };

@@ -78,6 +78,37 @@ INSTANTIATE_TEST_SUITE_P(E2E, TwoStepTest, ::testing::Values(Path::NoArguments, 
                                                                      : "AlphaChannel";
                          });
 
+// An installation that is already up to date: what a user meets when the
+// updater is started again after an update ended without starting the client
+// (stopped between its cleanup and the client start). Nothing is downloaded
+// for the client, its post-install command still runs, and the client starts.
+TEST_F(E2ETest, UpToDateInstallationRunsItsCommandsAndStartsTheClient)
+{
+    ASSERT_TRUE(startServer()) << m_Server.errorText();
+    ASSERT_TRUE(run(install() + QStringLiteral("/update"), {}));
+    ASSERT_TRUE(waitForQuiet()) << logText().toStdString();
+    expectUpdated();
+    const int requestsBefore = requests().size();
+
+    int exitCode = -1;
+    ASSERT_TRUE(run(install() + QStringLiteral("/update"), {}, 60000, &exitCode));
+    EXPECT_EQ(exitCode, 0);
+    ASSERT_TRUE(waitForQuiet()) << logText().toStdString();
+    EXPECT_EQ(clientStarts(), 2) << logText().toStdString();
+    EXPECT_EQ(TestSandbox::readFile(configDir() + QStringLiteral("/postinstall.log")).count('\n'),
+              2);
+    EXPECT_EQ(differences(snapshot(releaseTree(QStringLiteral("client"), newVersion)),
+                          snapshot(install())),
+              QStringList());
+    EXPECT_EQ(sessionDirs(), QStringList());
+    // Version message, the two product inis and their signatures.
+    const QList<Request> all = requests();
+    QStringList again;
+    for (int i = requestsBefore; i < all.size(); ++i)
+        again << all.at(i).path;
+    EXPECT_EQ(again.size(), 5) << again.join(QLatin1Char(' ')).toStdString();
+}
+
 // Step two is killed with SIGKILL, then started again with the same
 // arguments, as a user (or the next login) would.
 enum class KillPoint

@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -378,6 +379,32 @@ TEST_F(Planner, InstallCommands)
     EXPECT_TRUE(m_Plan.postInstalls[3].args.isEmpty());
     ASSERT_EQ(m_Plan.preInstalls.size(), 1);
     EXPECT_EQ(m_Plan.preInstalls[0].args, QStringList{m_Install.path()});
+}
+
+TEST_F(Planner, CurrentInstallProgramsAreCopiedIntoTemp)
+{
+    // Commands start their program from T, where only changed files arrive.
+    const auto line = [](const char *name, const QByteArray &content) {
+        return QByteArray(name) + "=" + sha512(content).toLatin1() +
+               "::" + QByteArray::number(content.size()) + "\n";
+    };
+    ASSERT_TRUE(writeFile(installPath(QStringLiteral("tools/post.sh")), newContent));
+    ASSERT_TRUE(writeFile(installPath(QStringLiteral("pre.sh")), newContent));
+    ASSERT_TRUE(writeFile(installPath(QStringLiteral("changed.sh")), oldContent));
+    ASSERT_TRUE(writeFile(installPath(QStringLiteral("unlisted.sh")), newContent));
+    writeIni("[client]\n" + line("tools/post.sh", newContent) + line("pre.sh", newContent) +
+             line("changed.sh", newContent) +
+             "[postinstall]\ntools/post.sh=linux64\nchanged.sh=linux64\nunlisted.sh=linux64\n"
+             "[preinstall]\npre.sh=linux64\n");
+    ASSERT_TRUE(plan());
+    EXPECT_EQ(readFile(tempPath(QStringLiteral("tools/post.sh"))), newContent);
+    EXPECT_EQ(readFile(tempPath(QStringLiteral("pre.sh"))), newContent);
+    // Downloaded, not copied: the installed one is the old program.
+    ASSERT_EQ(m_Plan.downloads.size(), 1);
+    EXPECT_EQ(m_Plan.downloads.at(0).fileName, QStringLiteral("changed.sh"));
+    EXPECT_FALSE(QFileInfo::exists(tempPath(QStringLiteral("changed.sh"))));
+    // Not a file of the release: nothing vouches for the installed copy.
+    EXPECT_FALSE(QFileInfo::exists(tempPath(QStringLiteral("unlisted.sh"))));
 }
 
 TEST_F(Planner, ProgressCountsFileAndDeleteLines)
