@@ -11,6 +11,7 @@
 // its id when the test ends.
 
 #include "nginxserver.h"
+#include "treesnapshot.h"
 
 #include <QByteArray>
 #include <QFileDevice>
@@ -29,21 +30,10 @@ constexpr quint16 builtInPort = 18765;
 constexpr int oldVersion = 1001;
 constexpr int newVersion = 1002;
 
-// A file or directory of a tree: its content ("/" for a directory) and mode.
-struct Node
-{
-    QByteArray content;
-    QFileDevice::Permissions permissions;
-    bool operator==(const Node &other) const
-    {
-        return content == other.content && permissions == other.permissions;
-    }
-};
-using Tree = QMap<QString, Node>;
-
-Tree snapshot(const QString &root);
-// Relative paths where the trees differ, with what differs.
-QStringList differences(const Tree &expected, const Tree &actual);
+using TreeSnapshot::differences;
+using TreeSnapshot::Node;
+using TreeSnapshot::snapshot;
+using TreeSnapshot::Tree;
 
 // One request of the nginx access log.
 struct Request

@@ -214,34 +214,32 @@ TEST_F(E2ETest, ContinuedSessionDownloadsNoFileTwice)
     ASSERT_TRUE(startServer(rate)) << m_Server.errorText();
     ASSERT_TRUE(launch(install() + QStringLiteral("/update"), {}));
     ASSERT_TRUE(waitForLog("Queueing download: \"qvxclient_linux_amd64._lzma2_\""));
-    // Stopped once a client file has arrived whole and others are in flight.
-    const auto completeClientFiles = [this](const QList<Request> &list) {
+    // Stopped once client files have arrived whole and others are in flight.
+    // Received means whole in T: nginx may have sent a file that the updater
+    // has not yet read from its socket.
+    const QString prefix = QStringLiteral("/updater-images/client/%1/client/").arg(newVersion);
+    const auto receivedClientFiles = [&]() {
         QSet<QString> paths;
-        const QString prefix = QStringLiteral("/updater-images/client/%1/client/").arg(newVersion);
-        for (const Request &request : list) {
-            const QFileInfo served(channelRoot() + request.path);
-            if (request.path.startsWith(prefix) && request.status == 200 &&
-                request.bytes == served.size())
+        const QStringList sessions = sessionDirs();
+        if (sessions.size() != 1)
+            return paths;
+        for (const Request &request : requests()) {
+            if (!request.path.startsWith(prefix) || request.status != 200)
+                continue;
+            const QString local = tempDir() + QLatin1Char('/') + sessions.first() +
+                                  QLatin1Char('/') + request.path.mid(prefix.size());
+            if (TestSandbox::readFile(local) == TestSandbox::readFile(channelRoot() + request.path))
                 paths.insert(request.path);
         }
         return paths;
     };
-    for (int i = 0; i < 1000 && completeClientFiles(requests()).size() < 2; ++i)
+    for (int i = 0; i < 1000 && receivedClientFiles().size() < 2; ++i)
         QThread::msleep(10);
     killSandboxProcesses();
     const QList<Request> first = requests();
     const QStringList sessions = sessionDirs();
     ASSERT_EQ(sessions.size(), 1);
-    // Received means whole in T: nginx may have sent a file that the killed
-    // updater never read from its socket.
-    QSet<QString> received;
-    const QString prefix = QStringLiteral("/updater-images/client/%1/client/").arg(newVersion);
-    for (const QString &served : completeClientFiles(first)) {
-        const QString local = tempDir() + QLatin1Char('/') + sessions.first() + QLatin1Char('/') +
-                              served.mid(prefix.size());
-        if (TestSandbox::readFile(local) == TestSandbox::readFile(channelRoot() + served))
-            received.insert(served);
-    }
+    const QSet<QString> received = receivedClientFiles();
     ASSERT_GE(received.size(), 1);
 
     QElapsedTimer timer;

@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -54,41 +53,6 @@ QStringList TaskRun::errorTexts() const
     for (const QList<QVariant> &args : errors)
         texts << args.value(0).toString();
     return texts;
-}
-
-Tree snapshot(const QString &root)
-{
-    Tree tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info(path);
-        Node node;
-        node.permissions = info.permissions();
-        node.content = info.isDir() ? QByteArray("/") : readFile(path);
-        tree.insert(QDir(root).relativeFilePath(path), node);
-    }
-    return tree;
-}
-
-QStringList differences(const Tree &expected, const Tree &actual)
-{
-    QStringList paths;
-    for (auto it = expected.begin(); it != expected.end(); ++it) {
-        if (!actual.contains(it.key()))
-            paths << QStringLiteral("missing ") + it.key();
-        else if (!(actual.value(it.key()) == it.value()))
-            paths << QStringLiteral("changed %1 (mode %2, expected %3)")
-                         .arg(it.key())
-                         .arg(int(actual.value(it.key()).permissions), 0, 16)
-                         .arg(int(it.value().permissions), 0, 16);
-    }
-    for (auto it = actual.begin(); it != actual.end(); ++it) {
-        if (!expected.contains(it.key()))
-            paths << QStringLiteral("extra ") + it.key();
-    }
-    return paths;
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes, QFileDevice::Permissions mode)

@@ -5,10 +5,10 @@
 // (paths, contents and permission bits) to compare before and after.
 
 #include "tasks/taskspecification.h"
+#include "treesnapshot.h"
 
 #include <QByteArray>
 #include <QFileDevice>
-#include <QMap>
 #include <QSignalSpy>
 #include <QString>
 #include <QStringList>
@@ -32,22 +32,9 @@ struct TaskRun
     QSignalSpy canceled;
 };
 
-// One entry of a tree snapshot: a directory ("/" as content) or a file.
-struct Node
-{
-    QByteArray content;
-    QFileDevice::Permissions permissions;
-    bool operator==(const Node &other) const
-    {
-        return content == other.content && permissions == other.permissions;
-    }
-};
-using Tree = QMap<QString, Node>;
-
-// Every file and directory below root, by relative path (hidden ones too).
-Tree snapshot(const QString &root);
-// The relative paths where two snapshots differ, for failure messages.
-QStringList differences(const Tree &expected, const Tree &actual);
+using TreeSnapshot::differences;
+using TreeSnapshot::snapshot;
+using TreeSnapshot::Tree;
 
 bool writeFile(const QString &path, const QByteArray &bytes,
                QFileDevice::Permissions mode = QFileDevice::Permissions());
