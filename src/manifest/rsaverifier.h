@@ -58,4 +58,20 @@ bool verifyDigest(rsa_key *key, const unsigned char *sha1Digest, const unsigned 
 // CRYPT_OK.
 void checkCrypt(const char *operation, int result);
 
+// An rsa_key freed with its holder once something was loaded into it (set
+// loaded after importKey or rsa_make_key succeeded).
+struct KeyHolder
+{
+    rsa_key key{};
+    bool loaded = false;
+    KeyHolder() = default;
+    KeyHolder(const KeyHolder &) = delete;
+    KeyHolder &operator=(const KeyHolder &) = delete;
+    ~KeyHolder()
+    {
+        if (loaded)
+            rsa_free(&key);
+    }
+};
+
 } // namespace RsaVerifier

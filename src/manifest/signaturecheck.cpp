@@ -32,17 +32,6 @@ void reportReadFailure(const MessageSink &onMessage, const std::string &path)
     report(onMessage, "could not read file " + path + " correctly");
 }
 
-struct KeyHolder
-{
-    rsa_key key{};
-    bool loaded = false;
-    ~KeyHolder()
-    {
-        if (loaded)
-            rsa_free(&key);
-    }
-};
-
 // A file opened for reading, closed with its holder.
 class InputFile
 {
@@ -221,7 +210,7 @@ bool checkRsa(const std::string &path, const unsigned char *keyBlock, unsigned l
         return false;
     }
     try {
-        KeyHolder holder;
+        RsaVerifier::KeyHolder holder;
         RsaVerifier::importKey(keyBlock, keyLength, &holder.key);
         holder.loaded = true;
         // libtomcrypt aborts on a null pointer even with a zero length.

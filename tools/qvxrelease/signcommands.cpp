@@ -44,17 +44,6 @@ bool initCrypto()
     }
 }
 
-struct KeyHolder
-{
-    rsa_key key{};
-    bool loaded = false;
-    ~KeyHolder()
-    {
-        if (loaded)
-            rsa_free(&key);
-    }
-};
-
 // Written aside with its final mode from the start and renamed into place, so
 // an interrupted run never leaves a truncated key or signature where a whole
 // one is expected, and a private key is never readable by others.
@@ -107,6 +96,12 @@ bool exportKey(rsa_key *key, int type, const std::string &path, mode_t mode)
 
 const SignatureCheck::MessageSink printMessage = [](const std::string &text) { printError(text); };
 
+// The cryptography set up and the bytes of a key file read.
+bool readKeyFile(const std::string &keyPath, std::vector<unsigned char> &keyBytes)
+{
+    return initCrypto() && SignatureCheck::readWholeFile(keyPath, keyBytes, printMessage);
+}
+
 } // namespace
 
 int keygen(const std::vector<std::string> &args)
@@ -116,7 +111,7 @@ int keygen(const std::vector<std::string> &args)
     if (!initCrypto())
         return 1;
     prng_state prng{};
-    KeyHolder holder;
+    RsaVerifier::KeyHolder holder;
     try {
         RsaVerifier::checkCrypt("rsa_make_key",
                                 rsa_make_key(&prng, RsaVerifier::prngIndex(), keyBits / 8,
@@ -138,15 +133,13 @@ int sign(const std::vector<std::string> &args)
         return usage("sign PRIVATE FILE");
     const std::string &keyPath = args.at(0);
     const std::string &filePath = args.at(1);
-    if (!initCrypto())
-        return 1;
     std::vector<unsigned char> keyBytes;
-    if (!SignatureCheck::readWholeFile(keyPath, keyBytes, printMessage))
+    if (!readKeyFile(keyPath, keyBytes))
         return 1;
     std::vector<unsigned char> digest;
     if (!SignatureCheck::hashFile(filePath, SignatureCheck::Digest::Sha1, digest, printMessage))
         return 1;
-    KeyHolder holder;
+    RsaVerifier::KeyHolder holder;
     unsigned char signature[keyBits / 8];
     unsigned long signatureLength = sizeof signature;
     try {
@@ -180,10 +173,8 @@ int verify(const std::vector<std::string> &args)
         return usage("verify PUBLIC FILE");
     const std::string &keyPath = args.at(0);
     const std::string &filePath = args.at(1);
-    if (!initCrypto())
-        return 1;
     std::vector<unsigned char> keyBytes;
-    if (!SignatureCheck::readWholeFile(keyPath, keyBytes, printMessage))
+    if (!readKeyFile(keyPath, keyBytes))
         return 1;
     if (keyBytes.size() > keyBlockSize) {
         printError(keyPath + " is larger than the updater's key block");
