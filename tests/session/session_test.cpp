@@ -120,11 +120,7 @@ protected:
     {
         AppGlobals::setChannelBaseUrl(QString());
         QFile::remove(UpdateIniData::installIniPath());
-        const QFileInfoList sessions = QDir(QDir::tempPath())
-                                           .entryInfoList({QStringLiteral("quorvex_temp_*")},
-                                                          QDir::Dirs | QDir::NoDotAndDotDot);
-        for (const QFileInfo &dir : sessions)
-            QDir(dir.absoluteFilePath()).removeRecursively();
+        TestSandbox::removeSessionDirectories();
         // A client session installs the release next to this executable;
         // the next test starts from an installation without it.
         for (const char *installed : {"bin", "docs", "lib"})

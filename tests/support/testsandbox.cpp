@@ -65,6 +65,14 @@ QString updateExecutable()
     return qEnvironmentVariable("QVX_UPDATE_EXE");
 }
 
+void removeSessionDirectories()
+{
+    const QFileInfoList sessions = QDir(tempDir()).entryInfoList({QStringLiteral("quorvex_temp_*")},
+                                                                 QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo &dir : sessions)
+        QDir(dir.absoluteFilePath()).removeRecursively();
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);

@@ -22,6 +22,10 @@ QString configDir(); // $QVX_CONFIG_DIR, ends with "/"
 // The real update executable under test (from the build), or empty.
 QString updateExecutable();
 
+// Removes the updater's session directories (quorvex_temp_*) from $TMPDIR,
+// so that the next test starts without one to continue.
+void removeSessionDirectories();
+
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &data);
 

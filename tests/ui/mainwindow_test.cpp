@@ -108,11 +108,7 @@ protected:
     {
         AppGlobals::setChannelBaseUrl(QString());
         QFile::remove(UpdateIniData::installIniPath());
-        const QFileInfoList sessions = QDir(QDir::tempPath())
-                                           .entryInfoList({QStringLiteral("quorvex_temp_*")},
-                                                          QDir::Dirs | QDir::NoDotAndDotDot);
-        for (const QFileInfo &dir : sessions)
-            QDir(dir.absoluteFilePath()).removeRecursively();
+        TestSandbox::removeSessionDirectories();
         for (const char *name : {"quorvex_banner.jpg", "quorvex_banner.txt", "qvx_force_update",
                                  "qvx_force_update_check"})
             QDir(tempFile(name)).removeRecursively(), QFile::remove(tempFile(name));
