@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <zlib.h>
@@ -99,15 +98,6 @@ QByteArray gzip(const QByteArray &content)
     out.resize(int(stream.total_out));
     deflateEnd(&stream);
     return result == Z_STREAM_END ? out : QByteArray();
-}
-
-QByteArray randomBytes(int n, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(n, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(generator.bounded(256));
-    return bytes;
 }
 
 } // namespace InstallTest

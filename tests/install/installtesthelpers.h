@@ -5,6 +5,7 @@
 // (paths, contents and permission bits) to compare before and after.
 
 #include "tasks/taskspecification.h"
+#include "testsandbox.h"
 #include "treesnapshot.h"
 
 #include <QByteArray>
@@ -42,7 +43,7 @@ QByteArray readFile(const QString &path);
 QString sha512Hex(const QByteArray &bytes);
 QByteArray package(const QByteArray &content);
 QByteArray gzip(const QByteArray &content);
-QByteArray randomBytes(int n, quint32 seed);
+using TestSandbox::randomBytes;
 
 constexpr QFileDevice::Permissions mode644 = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                              QFileDevice::ReadUser | QFileDevice::WriteUser |

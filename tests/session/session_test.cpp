@@ -19,7 +19,6 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -33,21 +32,6 @@ namespace {
 
 constexpr int waitMs = 30000;
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    return TestSandbox::writeFile(path, bytes);
-}
-
-QByteArray randomBytes(int n, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(n, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(generator.bounded(256));
-    return bytes;
-}
-
 // Runs "qvxrelease build" on a small release tree.
 bool buildRelease(const QString &channel, const char *product, int version,
                   const QByteArray &readme, QString *output)
@@ -55,10 +39,12 @@ bool buildRelease(const QString &channel, const char *product, int version,
     const QString tree = TestSandbox::tempDir() +
                          QStringLiteral("/tree-%1-%2").arg(QLatin1String(product)).arg(version);
     const QString description = tree + QStringLiteral(".txt");
-    if (!writeFile(tree + QStringLiteral("/bin/app"), randomBytes(300000, 1)) ||
-        !writeFile(tree + QStringLiteral("/docs/readme.txt"), readme) ||
-        !writeFile(tree + QStringLiteral("/lib/libx.so.1"), QByteArray(20000, 'x')) ||
-        !writeFile(description, "# test release\nplain docs/*\ngzip lib/*\n"
+    if (!TestSandbox::writeFile(tree + QStringLiteral("/bin/app"),
+                                TestSandbox::randomBytes(300000, 1)) ||
+        !TestSandbox::writeFile(tree + QStringLiteral("/docs/readme.txt"), readme) ||
+        !TestSandbox::writeFile(tree + QStringLiteral("/lib/libx.so.1"), QByteArray(20000, 'x')) ||
+        !TestSandbox::writeFile(description,
+                                "# test release\nplain docs/*\ngzip lib/*\n"
                                 "postinstall setup.sh linux64,--x::__QVX_DIR__/y,optional\n"))
         return false;
     QProcess tool;
@@ -255,7 +241,7 @@ TEST_F(SessionTest, TamperedIniStopsTheSessionBeforePlanning)
     const QString name = QStringLiteral("qvx_client_linux_amd64.ini");
     QByteArray ini = TestSandbox::readFile(releaseDir(5) + QLatin1Char('/') + name);
     ini.replace("lib/libx.so.1.gz", "lib/libz.so.1.gz");
-    ASSERT_TRUE(writeFile(temp.path() + QLatin1Char('/') + name, ini));
+    ASSERT_TRUE(TestSandbox::writeFile(temp.path() + QLatin1Char('/') + name, ini));
     ASSERT_TRUE(QFile::copy(releaseDir(5) + QLatin1Char('/') + name + QStringLiteral(".sig"),
                             temp.path() + QLatin1Char('/') + name + QStringLiteral(".sig")));
 
@@ -442,7 +428,7 @@ TEST_F(SessionTest, WrongFileFromServerIsDeletedAndFailsTheSession)
 TEST_F(SessionTest, AnotherVersionRemovesOnlyTheUpdatersOwnDirectory)
 {
     const QString own = QDir::tempPath() + QStringLiteral("/quorvex_temp_77");
-    ASSERT_TRUE(writeFile(own + QStringLiteral("/sub/file"), "old download"));
+    ASSERT_TRUE(TestSandbox::writeFile(own + QStringLiteral("/sub/file"), "old download"));
     ASSERT_TRUE(UpdateIniData::modify(4, own, QString(), defaultClientType(1)));
     {
         Configuration config;
@@ -464,7 +450,8 @@ TEST_F(SessionTest, AnotherVersionRemovesOnlyTheUpdatersOwnDirectory)
     // A record naming a directory the updater did not make: never emptied,
     // never continued, whatever the version.
     QTemporaryDir foreign(TestSandbox::home() + QStringLiteral("/documents-XXXXXX"));
-    ASSERT_TRUE(writeFile(foreign.path() + QStringLiteral("/precious.txt"), "keep me"));
+    ASSERT_TRUE(
+        TestSandbox::writeFile(foreign.path() + QStringLiteral("/precious.txt"), "keep me"));
     for (int recordedVersion : {4, 5}) {
         ASSERT_TRUE(UpdateIniData::modify(recordedVersion, foreign.path(), QString(),
                                           defaultClientType(1)));

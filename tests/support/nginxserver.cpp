@@ -47,7 +47,7 @@ QString NginxServer::executable()
                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
 }
 
-bool NginxServer::start(const QString &rootDir)
+bool NginxServer::prepare()
 {
     stop();
     if (executable().isEmpty()) {
@@ -58,6 +58,13 @@ bool NginxServer::start(const QString &rootDir)
         m_ErrorText = QStringLiteral("cannot create a temporary directory for nginx");
         return false;
     }
+    return true;
+}
+
+bool NginxServer::start(const QString &rootDir)
+{
+    if (!prepare())
+        return false;
     // The free port can be taken between probing and nginx's bind; try again
     // on another port then.
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -70,15 +77,8 @@ bool NginxServer::start(const QString &rootDir)
 
 bool NginxServer::startOnPort(const QString &rootDir, quint16 port)
 {
-    stop();
-    if (executable().isEmpty()) {
-        m_ErrorText = QStringLiteral("nginx is not installed (scripts/install-deps installs it)");
+    if (!prepare())
         return false;
-    }
-    if (!m_Dir.isValid()) {
-        m_ErrorText = QStringLiteral("cannot create a temporary directory for nginx");
-        return false;
-    }
     // Another server answering there would pass for this one.
     if (canConnect(port)) {
         m_ErrorText = QStringLiteral("port %1 is already in use").arg(port);

@@ -42,6 +42,8 @@ public:
     static QString executable();
 
 private:
+    // Stops a running server; false (with the error text) when none can start.
+    bool prepare();
     bool startOnce(const QString &rootDir, quint16 port);
 
     QTemporaryDir m_Dir;

@@ -27,6 +27,9 @@ QString updateExecutable();
 void removeSessionDirectories();
 
 QByteArray readFile(const QString &path);
+// Creates the parent directories as needed.
 bool writeFile(const QString &path, const QByteArray &data);
+// n bytes of noise, the same for the same seed.
+QByteArray randomBytes(int n, quint32 seed);
 
 } // namespace TestSandbox
